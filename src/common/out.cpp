@@ -1,0 +1,214 @@
+#include "common/out.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace qm {
+namespace {
+
+Out* g_registry = nullptr;  // head of the list of live streams
+
+Out& realOut() {
+  static Out* o = new Out(1, false, 1 << 20);  // never destroyed: flushed at exit
+  return *o;
+}
+Out& realErr() {
+  static Out* e = new Out(2, false, 1 << 16);
+  return *e;
+}
+Out* g_out = nullptr;
+Out* g_err = nullptr;
+
+}  // namespace
+
+Out::Out(int fd, bool ownsFd, std::size_t bufSize)
+    : fd_(fd), owns_(ownsFd), buf_(new char[bufSize]), cap_(bufSize) {
+  next_ = g_registry;
+  if (g_registry) g_registry->prev_ = this;
+  g_registry = this;
+}
+
+Out::Out(Memory) : Out(-1, false, 1 << 16) { memory_ = true; }
+
+Out::~Out() {
+  close();
+  if (prev_) prev_->next_ = next_;
+  else g_registry = next_;
+  if (next_) next_->prev_ = prev_;
+  delete[] buf_;
+}
+
+void Out::drain() {
+  if (len_ == 0) return;
+  total_ += len_;
+  if (memory_) {
+    mem_.append(buf_, len_);
+    len_ = 0;
+    return;
+  }
+  const char* p = buf_;
+  std::size_t n = len_;
+  len_ = 0;
+  if (fd_ < 0 || failed_) return;
+  while (n > 0) {
+    ssize_t w = ::write(fd_, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      failed_ = true;
+      return;
+    }
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+}
+
+void Out::writeSlow(const char* p, std::size_t n) {
+  while (n > 0) {
+    if (len_ == cap_) drain();
+    std::size_t k = cap_ - len_;
+    if (k > n) k = n;
+    std::memcpy(buf_ + len_, p, k);
+    len_ += k;
+    p += k;
+    n -= k;
+  }
+}
+
+void Out::grow(std::size_t n) {
+  char* nb = new char[n];
+  std::memcpy(nb, buf_, len_);
+  delete[] buf_;
+  buf_ = nb;
+  cap_ = n;
+}
+
+void Out::putInt(long long v) {
+  char tmp[24];
+  char* e = tmp + sizeof tmp;
+  char* s = e;
+  unsigned long long u = v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+  do {
+    *--s = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u);
+  if (v < 0) *--s = '-';
+  write(s, static_cast<std::size_t>(e - s));
+}
+
+void Out::putFixed6(double v) {
+  if (v == static_cast<double>(static_cast<long long>(v)) && v > -1e15 && v < 1e15 &&
+      !(v == 0.0 && std::signbit(v))) {
+    putInt(static_cast<long long>(v));
+    write(".000000", 7);
+  } else {
+    printf("%f", v);
+  }
+}
+
+void Out::printf(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  char small[512];
+  va_list ap2;
+  va_copy(ap2, ap);
+  int n = std::vsnprintf(small, sizeof small, fmt, ap);
+  va_end(ap);
+  if (n < 0) {
+    va_end(ap2);
+    return;
+  }
+  if (static_cast<std::size_t>(n) < sizeof small) {
+    write(small, static_cast<std::size_t>(n));
+  } else {
+    std::string big(static_cast<std::size_t>(n) + 1, '\0');
+    std::vsnprintf(big.data(), big.size(), fmt, ap2);
+    write(big.data(), static_cast<std::size_t>(n));
+  }
+  va_end(ap2);
+}
+
+void Out::flush() { drain(); }
+
+bool Out::close() {
+  drain();
+  if (owns_ && fd_ >= 0) {
+    if (::close(fd_) != 0) failed_ = true;
+    fd_ = -1;
+  }
+  return !failed_;
+}
+
+const std::string& Out::str() {
+  drain();
+  return mem_;
+}
+
+Out& out() { return g_out ? *g_out : realOut(); }
+Out& err() { return g_err ? *g_err : realErr(); }
+
+CaptureStd::CaptureStd() : prevOut_(g_out), prevErr_(g_err) {
+  g_out = &o_;
+  g_err = &e_;
+}
+CaptureStd::~CaptureStd() {
+  g_out = prevOut_;
+  g_err = prevErr_;
+}
+std::string CaptureStd::out() { return o_.str(); }
+std::string CaptureStd::err() { return e_.str(); }
+
+std::unique_ptr<Out> openOutFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  return std::make_unique<Out>(fd, true);
+}
+
+void flushAll() {
+  realOut();
+  realErr();
+  for (Out* o = g_registry; o; o = o->next_for_flush()) o->flush();
+}
+
+void finish(int status) {
+  flushAll();
+  std::_Exit(status);
+}
+
+namespace {
+std::string vformat(const char* fmt, va_list ap) {
+  va_list ap2;
+  va_copy(ap2, ap);
+  int n = std::vsnprintf(nullptr, 0, fmt, ap2);
+  va_end(ap2);
+  if (n <= 0) return {};
+  std::string s(static_cast<std::size_t>(n) + 1, '\0');
+  std::vsnprintf(s.data(), s.size(), fmt, ap);
+  s.resize(static_cast<std::size_t>(n));
+  return s;
+}
+}  // namespace
+
+void fatal(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  std::string s = vformat(fmt, ap);
+  va_end(ap);
+  err().put(s);
+  finish(1);
+}
+
+void fatalOnStdout(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  std::string s = vformat(fmt, ap);
+  va_end(ap);
+  out().put(s);
+  finish(1);
+}
+
+}  // namespace qm

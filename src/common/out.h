@@ -1,0 +1,131 @@
+// Buffered output streams, printf-exact number formatting and the single
+// way to stop the program on a fatal error.
+#pragma once
+
+#include <cstddef>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+// A write-only stream with a large buffer. It writes to a file descriptor,
+// or, when built with Out::Memory, collects everything in a string (tests).
+// Every live stream is registered so that a fatal error can flush them all.
+class Out {
+ public:
+  struct Memory {};
+  explicit Out(int fd, bool ownsFd = false, std::size_t bufSize = 1 << 20);
+  explicit Out(Memory);
+  ~Out();
+  Out(const Out&) = delete;
+  Out& operator=(const Out&) = delete;
+
+  void write(const char* p, std::size_t n) {
+    if (n <= cap_ - len_) {
+      std::memcpy(buf_ + len_, p, n);
+      len_ += n;
+    } else {
+      writeSlow(p, n);
+    }
+  }
+  void put(std::string_view s) { write(s.data(), s.size()); }
+  void put(char c) {
+    if (len_ == cap_) drain();
+    buf_[len_++] = c;
+  }
+  // Direct access for hot formatting loops: at least n bytes of room at
+  // the returned pointer; commit(end) makes them part of the stream.
+  char* reserve(std::size_t n) {
+    if (cap_ - len_ < n) {
+      drain();
+      if (cap_ < n) grow(n);
+    }
+    return buf_ + len_;
+  }
+  void commit(char* end) { len_ = static_cast<std::size_t>(end - buf_); }
+  // Same bytes as printf("%d") / printf("%lld").
+  void putInt(long long v);
+  // Same bytes as printf("%f") of a value that is a whole number of small
+  // magnitude; falls back to printf otherwise.
+  void putFixed6(double v);
+  void printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+  void flush();
+  // Flushes and closes the descriptor if the stream owns it. Returns false
+  // when any write failed.
+  bool close();
+  bool failed() const { return failed_; }
+  std::uint64_t bytesWritten() const { return total_ + len_; }
+  // Memory streams only: everything written so far.
+  const std::string& str();
+  Out* next_for_flush() const { return next_; }
+
+ private:
+  void writeSlow(const char* p, std::size_t n);
+  void grow(std::size_t n);
+  void drain();
+  int fd_;
+  bool owns_;
+  bool memory_ = false;
+  bool failed_ = false;
+  char* buf_;
+  std::size_t len_ = 0;
+  std::size_t cap_;
+  std::uint64_t total_ = 0;
+  std::string mem_;
+  Out* prev_ = nullptr;
+  Out* next_ = nullptr;
+};
+
+// Writes printf("%d") of v at p; returns the end.
+inline char* formatInt(char* p, int32_t v) {
+  uint32_t u = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+  if (v < 0) *p++ = '-';
+  char tmp[12];
+  char* t = tmp + sizeof tmp;
+  do {
+    *--t = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u);
+  std::size_t n = static_cast<std::size_t>(tmp + sizeof tmp - t);
+  std::memcpy(p, t, n);
+  return p + n;
+}
+
+// Standard output and standard error of the program (buffered).
+Out& out();
+Out& err();
+
+// Lets a test collect standard output and error in memory. Restores the
+// real streams when destroyed.
+class CaptureStd {
+ public:
+  CaptureStd();
+  ~CaptureStd();
+  std::string out();
+  std::string err();
+
+ private:
+  Out o_{Out::Memory{}};
+  Out e_{Out::Memory{}};
+  Out* prevOut_;
+  Out* prevErr_;
+};
+
+// Opens path for writing (created or truncated). Null when it cannot.
+std::unique_ptr<Out> openOutFile(const std::string& path);
+
+// Flushes every registered stream.
+void flushAll();
+// Writes the message on standard error, flushes every stream and exits 1.
+[[noreturn]] void fatal(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// The same, with the message on standard output.
+[[noreturn]] void fatalOnStdout(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Flushes every stream and exits with the status.
+[[noreturn]] void finish(int status);
+
+}  // namespace qm

@@ -1,0 +1,163 @@
+// The in-memory library: structures, their layer buckets and their cells.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "geom/transf.h"
+
+namespace qm {
+
+// Cell kinds are the record types that open the elements.
+enum : int32_t {
+  KIND_BOUNDARY = 8,
+  KIND_PATH = 9,
+  KIND_SREF = 10,
+  KIND_AREF = 11,
+  KIND_TEXT = 12,
+  KIND_NODE = 21,
+  KIND_BOX = 45,
+};
+
+// A layer bucket of a structure, keyed by (layer, datatype). For texts the
+// text type serves as the datatype.
+struct GDSlayer {
+  int32_t layer = 0;
+  int32_t datatype = 0;
+};
+
+// Boundary payload. The layer and datatype are those of its bucket.
+// Points are owned by the library's point arena (or, for a temporary
+// transformed copy or an outline, by the operation that made it).
+struct GDSboundary {
+  int32_t layer = 0;
+  int32_t datatype = 0;
+  int32_t npoints = 0;
+  GDSpoint* points = nullptr;
+};
+
+struct GDSpath {
+  int32_t layer = 0;
+  int32_t datatype = 0;
+  int32_t pathtype = 0;  // 0 butt, 2 extended (every other value is stored as one of these)
+  int32_t width = 0;
+  int32_t npoints = 0;
+  GDSpoint* points = nullptr;
+  // Custom end extensions (tolerant reading of type 4 wires only).
+  bool hasExtensions = false;
+  int32_t bgnextn = 0;
+  int32_t endextn = 0;
+};
+
+struct GDSsref {
+  int32_t structptr = -1;  // index into GDSlibrary::structs, -1 when unbound
+  int32_t sname = 0;       // index into GDSlibrary::names
+  GDStransf transf{};
+};
+
+struct GDSaref {
+  int32_t structptr = -1;
+  int32_t sname = 0;
+  int32_t cols = 0;
+  int32_t rows = 0;
+  int32_t colspace = 0;
+  int32_t rowspace = 0;
+  GDStransf transf{};
+};
+
+struct GDStext {
+  int32_t layer = 0;
+  int32_t datatype = 0;  // the text type
+  int32_t hjust = 0;
+  int32_t vjust = 0;
+  int32_t font = 0;
+  std::string string;
+  GDStransf transf{};
+  double mag = 1.0;
+};
+
+// One element: its kind and the index of its payload in the structure's
+// vector of that kind.
+struct GDScell {
+  int32_t kind = 0;
+  uint32_t idx = 0;
+};
+
+struct GDSstruct {
+  std::string strname;
+  std::vector<GDSlayer> layers;  // reverse order of first appearance
+  std::vector<GDScell> cells;    // reverse file order
+  std::vector<GDSboundary> boundaries;
+  std::vector<GDSpath> paths;
+  std::vector<GDSsref> srefs;
+  std::vector<GDSaref> arefs;
+  std::vector<GDStext> texts;
+
+  const GDSboundary& boundary(const GDScell& c) const { return boundaries[c.idx]; }
+  const GDSpath& path(const GDScell& c) const { return paths[c.idx]; }
+  const GDSsref& sref(const GDScell& c) const { return srefs[c.idx]; }
+  const GDSaref& aref(const GDScell& c) const { return arefs[c.idx]; }
+  const GDStext& text(const GDScell& c) const { return texts[c.idx]; }
+};
+
+// Storage for the point lists of all elements: large chunks, so that the
+// model never copies points while it grows.
+class PointArena {
+ public:
+  GDSpoint* alloc(std::size_t n);
+
+ private:
+  static constexpr std::size_t kChunk = 1 << 20;
+  std::vector<std::unique_ptr<GDSpoint[]>> chunks_;
+  std::size_t used_ = kChunk;
+};
+
+struct GDSlibrary {
+  std::string libname;
+  std::string lastmod;
+  std::string lastacc;
+  double userunit = 0.001;
+  double meterunit = 1e-9;
+  std::vector<GDSstruct> structs;  // reverse file order
+  std::vector<std::string> names;  // reference names (interned)
+  PointArena arena;
+
+  const std::string& name(int32_t idx) const { return names[static_cast<std::size_t>(idx)]; }
+  // Index of the first structure in `structs` order with this name, or -1.
+  // No echo.
+  int32_t indexOf(std::string_view name) const;
+  // Builds the name index; called once after reading.
+  void buildIndex();
+
+  // Echo bytes of a GDSfindStruct call that ends at structs[i] (or passes
+  // every structure when i is -1): "\"name\"\n" for each structure passed.
+  std::string_view findEcho(int32_t i) const;
+
+  // Caches of the hierarchy walks (descent path, layers below each
+  // structure, memoised extents). Owned here, defined by the walks.
+  struct WalkCache;
+  mutable std::shared_ptr<WalkCache> walkCache;
+
+ private:
+  std::unordered_map<std::string_view, int32_t> index_;
+  mutable std::string echo_;
+  mutable std::vector<std::size_t> echoEnd_;
+};
+
+// Finds the structure of that name, echoing on standard output the name of
+// every structure it passes, the found one included. Null when none.
+const GDSstruct* GDSfindStruct(const GDSlibrary& lib, std::string_view name);
+
+}  // namespace qm
+
+namespace qm {
+// In-place transforms of temporary copies: every point through t; a path's
+// width is also scaled by the magnification of t (truncated), unless it is
+// exactly 1.
+void GDStransfBoundary(GDSboundary& b, const GDStransf& t);
+void GDStransfPath(GDSpath& p, const GDStransf& t);
+}  // namespace qm

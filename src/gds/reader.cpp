@@ -1,0 +1,585 @@
+#include "gds/reader.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <unordered_map>
+
+#include "common/out.h"
+#include "gds/records.h"
+
+namespace qm {
+
+namespace {
+
+enum : int {
+  R_HEADER = 0, R_BGNLIB = 1, R_LIBNAME = 2, R_UNITS = 3, R_ENDLIB = 4, R_BGNSTR = 5, R_STRNAME = 6,
+  R_ENDSTR = 7, R_BOUNDARY = 8, R_PATH = 9, R_SREF = 10, R_AREF = 11, R_TEXT = 12, R_LAYER = 13,
+  R_DATATYPE = 14, R_WIDTH = 15, R_XY = 16, R_ENDEL = 17, R_SNAME = 18, R_COLROW = 19, R_NODE = 21,
+  R_TEXTTYPE = 22, R_PRESENTATION = 23, R_STRING = 25, R_STRANS = 26, R_MAG = 27, R_ANGLE = 28,
+  R_REFLIBS = 31, R_FONTS = 32, R_PATHTYPE = 33, R_ELFLAGS = 38, R_NODETYPE = 42, R_PROPATTR = 43,
+  R_PROPVALUE = 44, R_BOX = 45, R_BOXTYPE = 46, R_PLEX = 47, R_BGNEXTN = 48, R_ENDEXTN = 49,
+  R_LIBDIRSIZE = 57, R_SRFNAME = 58, R_LIBSECUR = 59,
+};
+
+// A record too short for the values its reader takes from it.
+void need(const GDSrecord& r, std::size_t n) {
+  if (r.size < n) fatal("Bad %s record. Aborting\n", GDSrecordName(r.type));
+}
+
+// Echo of a point list: "point[%d] = %d %d\n" per point.
+void echoPoints(const GDSpoint* pts, int32_t n) {
+  Out& o = out();
+  for (int32_t i = 0; i < n; ++i) {
+    char* p = o.reserve(64);
+    std::memcpy(p, "point[", 6);
+    p = formatInt(p + 6, i);
+    std::memcpy(p, "] = ", 4);
+    p = formatInt(p + 4, pts[i].x);
+    *p++ = ' ';
+    p = formatInt(p, pts[i].y);
+    *p++ = '\n';
+    o.commit(p);
+  }
+}
+
+struct Placement {
+  int mirror = 0;
+  double mag = 1.0;
+  double angle = 0.0;
+};
+
+class Reader {
+ public:
+  Reader(int fd, const ReadOptions& opt, GDSlibrary& lib) : rs_(fd), opt_(opt), lib_(lib) {}
+
+  void readHeader() {
+    GDSrecord r;
+    if (rs_.read(r) != R_HEADER) fatal("HEADER is missing. Aborting\n");
+  }
+
+  void readLibRecords() {
+    GDSrecord r;
+    for (;;) {
+      int t = rs_.read(r);
+      switch (t) {
+        case -1:
+          return;  // the structure reader reports the missing ENDLIB
+        case R_BGNLIB:
+          readDates(r);
+          out().printf("lastmod = %s, lastacc = %s\n", lib_.lastmod.c_str(), lib_.lastacc.c_str());
+          break;
+        case R_LIBNAME:
+          lib_.libname = GDSstring(r.data, r.size);
+          out().printf("libname = %s\n", lib_.libname.c_str());
+          break;
+        case R_UNITS:
+          need(r, 16);
+          lib_.userunit = GDSreal8(r.data);
+          lib_.meterunit = GDSreal8(r.data + 8);
+          out().printf("userunit = %e, meterunit = %e\n", lib_.userunit, lib_.meterunit);
+          break;
+        case R_BGNSTR:
+        case R_ENDLIB:  // a library without structures ends in order
+          rs_.unread();
+          return;
+        case R_REFLIBS: err().put("Not yet handling REFLIBS!\n"); break;
+        case R_FONTS: err().put("Not yet handling FONTS!\n"); break;
+        case R_LIBDIRSIZE: err().put("Not yet handling LIBDIRSIZE!\n"); break;
+        case R_SRFNAME: err().put("Not yet handling SRFNAME!\n"); break;
+        case R_LIBSECUR: err().put("Not yet handling LIBSECUR!\n"); break;
+        default: break;
+      }
+    }
+  }
+
+  void readDates(const GDSrecord& r) {
+    need(r, 24);
+    int v[12];
+    for (int i = 0; i < 12; ++i) v[i] = GDSint2(r.data + 2 * i);
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "%d/%d/%d at %d:%d:%d", v[1], v[2], v[0], v[3], v[4], v[5]);
+    lib_.lastmod = buf;
+    std::snprintf(buf, sizeof buf, "%d/%d/%d at %d:%d:%d", v[7], v[8], v[6], v[9], v[10], v[11]);
+    lib_.lastacc = buf;
+  }
+
+  // Returns false when the library ends (ENDLIB or an early end).
+  bool readStruct(GDSstruct& s) {
+    GDSrecord r;
+    int t = rs_.read(r);
+    if (t != R_BGNSTR) {
+      if (t != -1) {
+        rs_.unread();
+        t = rs_.read(r);
+        if (t == R_ENDLIB) return false;
+      }
+      fatal("Missing ENDLIB field. Abort!\n");
+    }
+    s = GDSstruct{};
+    bucketIndex_.clear();
+    for (;;) {
+      t = rs_.read(r);
+      switch (t) {
+        case -1:
+          fatal("Error in reading the GDS file. Aborting\n");
+        case R_ENDLIB:
+        case R_BGNSTR:
+          err().put("Incorrect record type in GDSreadStruct()\n");
+          return false;
+        case R_STRNAME:
+          s.strname = GDSstring(r.data, r.size);
+          out().printf("strname = %s\n", s.strname.c_str());
+          break;
+        case R_ENDSTR:
+          finishStruct(s);
+          return true;
+        case R_BOUNDARY: readBoundary(s, false); break;
+        case R_PATH: readPath(s); break;
+        case R_SREF: readSref(s); break;
+        case R_AREF: readAref(s); break;
+        case R_TEXT: readText(s); break;
+        case R_NODE:
+          if (opt_.tolerant) {
+            readNode();
+            break;
+          }
+          err().put("READING NODE NOT YET IMPLEMENTED\n");
+          return false;
+        case R_BOX:
+          if (opt_.tolerant) {
+            readBoundary(s, true);
+            break;
+          }
+          err().put("READING BOX NOT YET IMPLEMENTED\n");
+          return false;
+        default:
+          err().put("Unknown record type\n");
+          break;
+      }
+    }
+  }
+
+  // Counts of records that tolerant reading skipped, by type.
+  std::array<uint64_t, 61> skipped{};
+
+ private:
+  void finishStruct(GDSstruct& s) {
+    std::reverse(s.cells.begin(), s.cells.end());
+    std::reverse(s.layers.begin(), s.layers.end());
+  }
+
+  void bucket(GDSstruct& s, int32_t layer, int32_t datatype) {
+    uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(layer)) << 32) | static_cast<uint32_t>(datatype);
+    if (s.layers.size() < 16) {
+      for (const auto& b : s.layers)
+        if (b.layer == layer && b.datatype == datatype) return;
+      s.layers.push_back({layer, datatype});
+      if (s.layers.size() == 16)
+        for (const auto& b : s.layers)
+          bucketIndex_.emplace((static_cast<uint64_t>(static_cast<uint32_t>(b.layer)) << 32) |
+                                   static_cast<uint32_t>(b.datatype),
+                               0);
+      return;
+    }
+    if (bucketIndex_.emplace(key, 0).second) s.layers.push_back({layer, datatype});
+  }
+
+  int next(GDSrecord& r) { return rs_.read(r); }
+
+  // Tolerant reading: skips ELFLAGS and PLEX before an element's first
+  // record.
+  int nextSkippingElementFlags(GDSrecord& r) {
+    int t = next(r);
+    while (opt_.tolerant && (t == R_ELFLAGS || t == R_PLEX)) {
+      ++skipped[static_cast<std::size_t>(t)];
+      t = next(r);
+    }
+    return t;
+  }
+  // Tolerant reading: skips PROPATTR/PROPVALUE pairs before ENDEL.
+  int nextSkippingProperties(GDSrecord& r) {
+    int t = next(r);
+    while (opt_.tolerant && (t == R_PROPATTR || t == R_PROPVALUE)) {
+      ++skipped[static_cast<std::size_t>(t)];
+      t = next(r);
+    }
+    return t;
+  }
+
+  GDSpoint* readPoints(const GDSrecord& r, int32_t& n) {
+    std::size_t count = r.size / 8;
+    n = static_cast<int32_t>(count);
+    GDSpoint* pts = lib_.arena.alloc(count);
+    for (std::size_t k = 0; k < count; ++k) {
+      pts[k].x = GDSint4(r.data + 8 * k);
+      pts[k].y = GDSint4(r.data + 8 * k + 4);
+    }
+    return pts;
+  }
+
+  void readBoundary(GDSstruct& s, bool box) {
+    const char* kind = box ? "BOX" : "BOUNDARY";
+    GDSrecord r;
+    GDSboundary b;
+    if (nextSkippingElementFlags(r) != R_LAYER) fatal("Missing LAYER field in %s element. Abort!\n", kind);
+    need(r, 2);
+    b.layer = GDSint2(r.data);
+    int dtRec = box ? R_BOXTYPE : R_DATATYPE;
+    if (next(r) != dtRec) fatal("Missing %s field in %s element. Abort!\n", box ? "BOXTYPE" : "DATATYPE", kind);
+    need(r, 2);
+    b.datatype = GDSint2(r.data);
+    bucket(s, b.layer, b.datatype);
+    if (next(r) != R_XY) fatal("Missing XY field in %s element. Abort!\n", kind);
+    b.points = readPoints(r, b.npoints);
+    if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in %s element. Abort!\n", kind);
+    if (box) out().printf("Box on layer %d, boxtype %d:\n", b.layer, b.datatype);
+    else out().printf("Boundary on layer %d, datatype %d:\n", b.layer, b.datatype);
+    echoPoints(b.points, b.npoints);
+    s.cells.push_back({box ? KIND_BOX : KIND_BOUNDARY, static_cast<uint32_t>(s.boundaries.size())});
+    s.boundaries.push_back(b);
+  }
+
+  void readNode() {
+    GDSrecord r;
+    if (nextSkippingElementFlags(r) != R_LAYER) fatal("Missing LAYER field in NODE element. Abort!\n");
+    need(r, 2);
+    if (next(r) != R_NODETYPE) fatal("Missing NODETYPE field in NODE element. Abort!\n");
+    need(r, 2);
+    if (next(r) != R_XY) fatal("Missing XY field in NODE element. Abort!\n");
+    if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in NODE element. Abort!\n");
+    ++skipped[R_NODE];
+  }
+
+  void readPath(GDSstruct& s) {
+    GDSrecord r;
+    GDSpath p;
+    if (nextSkippingElementFlags(r) != R_LAYER) fatal("Missing LAYER field in PATH element. Abort!\n");
+    need(r, 2);
+    p.layer = GDSint2(r.data);
+    if (next(r) != R_DATATYPE) fatal("Missing DATATYPE field in PATH element. Abort!\n");
+    need(r, 2);
+    p.datatype = GDSint2(r.data);
+    bucket(s, p.layer, p.datatype);
+    int t = next(r);
+    int typeRead = 0;
+    if (t == R_PATHTYPE) {
+      need(r, 2);
+      typeRead = GDSint2(r.data);
+      switch (typeRead) {
+        case 0: p.pathtype = 0; break;
+        case 2: p.pathtype = 2; break;
+        case 1:
+          p.pathtype = 2;
+          err().put("Round ended path not supported. Used extended instead\n");
+          break;
+        case 4:
+          p.pathtype = 2;
+          // Tolerant reading reports it once the extensions are known.
+          if (!opt_.tolerant) err().put("Custom ended path not supported. Used extended instead\n");
+          break;
+        default:
+          p.pathtype = 0;
+          err().printf("Unknown pathtype %d. Used butt end instead\n", typeRead);
+          break;
+      }
+      t = next(r);
+    } else if (!opt_.tolerant) {
+      fatal("Missing PATHTYPE field in PATH element. Abort!\n");
+    }
+    if (t == R_WIDTH) {
+      need(r, 4);
+      p.width = GDSint4(r.data);
+      t = next(r);
+    } else if (!opt_.tolerant) {
+      fatal("Missing WIDTH field in PATH element. Abort!\n");
+    }
+    if (opt_.tolerant && typeRead == 4) {
+      if (t == R_BGNEXTN) {
+        need(r, 4);
+        p.bgnextn = GDSint4(r.data);
+        p.hasExtensions = true;
+        t = next(r);
+      }
+      if (t == R_ENDEXTN) {
+        need(r, 4);
+        p.endextn = GDSint4(r.data);
+        p.hasExtensions = true;
+        t = next(r);
+      }
+    }
+    if (opt_.tolerant && typeRead == 4 && !p.hasExtensions) err().put("Custom ended path not supported. Used extended instead\n");
+    if (t != R_XY) fatal("Missing XY field in PATH element. Abort!\n");
+    p.points = readPoints(r, p.npoints);
+    if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in PATH element. Abort!\n");
+    Out& o = out();
+    o.printf("Path on layer %d, datatype %d, of type %d with width = %d:\n", p.layer, p.datatype, p.pathtype,
+             p.width);
+    echoPoints(p.points, p.npoints);
+    s.cells.push_back({KIND_PATH, static_cast<uint32_t>(s.paths.size())});
+    s.paths.push_back(p);
+  }
+
+  int32_t intern(std::string name) {
+    auto it = nameIndex_.find(name);
+    if (it != nameIndex_.end()) return it->second;
+    int32_t i = static_cast<int32_t>(lib_.names.size());
+    lib_.names.push_back(name);
+    nameIndex_.emplace(std::move(name), i);
+    return i;
+  }
+
+  // The optional STRANS, MAG, ANGLE group. On return r holds the first
+  // record after it. `what` names the record expected after the group.
+  // In tolerant reading MAG and ANGLE may come in either order.
+  void readPlacement(GDSrecord& r, Placement& pl, const char* elem, const char* what, bool useMirror) {
+    int t = next(r);
+    if (t != R_STRANS) {
+      if (t != targetType_) fatal("Missing STRANS or %s field in %s element. Abort!\n", what, elem);
+      return;
+    }
+    need(r, 2);
+    if (useMirror && (r.data[0] & 0x80)) pl.mirror = 1;
+    t = next(r);
+    if (t == R_MAG) {
+      need(r, 8);
+      pl.mag = GDSreal8(r.data);
+      t = next(r);
+      if (t == R_ANGLE) {
+        need(r, 8);
+        pl.angle = GDSreal8(r.data);
+        t = next(r);
+      }
+      if (t != targetType_) fatal("Missing %s field in %s element. Abort!\n", what, elem);
+    } else if (t == R_ANGLE) {
+      need(r, 8);
+      pl.angle = GDSreal8(r.data);
+      t = next(r);
+      if (opt_.tolerant && t == R_MAG) {
+        need(r, 8);
+        pl.mag = GDSreal8(r.data);
+        t = next(r);
+      }
+      if (t != targetType_) fatal("Missing %s field in %s element. Abort!\n", what, elem);
+    } else if (t != targetType_) {
+      fatal("Missing MAG, ANGLE or %s field in %s element. Abort!\n", what, elem);
+    }
+  }
+
+  void readSref(GDSstruct& s) {
+    GDSrecord r;
+    GDSsref ref;
+    if (nextSkippingElementFlags(r) != R_SNAME) fatal("Missing SNAME field in SREF element. Abort!\n");
+    std::string sname = GDSstring(r.data, r.size);
+    ref.sname = intern(sname);
+    Placement pl;
+    targetType_ = R_XY;
+    readPlacement(r, pl, "SREF", "XY", true);
+    need(r, 8);
+    GDSpoint origin{GDSint4(r.data), GDSint4(r.data + 4)};
+    if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in SREF element. Abort!\n");
+    ref.transf = GDSmakeTransf(origin, pl.mirror, pl.angle, pl.mag);
+    out().printf("Sref at %d,%d, angle = %.2e, mag = %.2e, mirror = %d of cell named \"%s\"\n", origin.x, origin.y,
+                 pl.angle, pl.mag, pl.mirror, sname.c_str());
+    s.cells.push_back({KIND_SREF, static_cast<uint32_t>(s.srefs.size())});
+    s.srefs.push_back(ref);
+  }
+
+  void readAref(GDSstruct& s) {
+    GDSrecord r;
+    GDSaref a;
+    if (nextSkippingElementFlags(r) != R_SNAME) fatal("Missing SNAME field in AREF element. Abort!\n");
+    std::string sname = GDSstring(r.data, r.size);
+    a.sname = intern(sname);
+    Placement pl;
+    targetType_ = R_COLROW;
+    readPlacement(r, pl, "AREF", "COLROW", true);
+    need(r, 4);
+    a.cols = GDSint2(r.data);
+    a.rows = GDSint2(r.data + 2);
+    if (next(r) != R_XY) fatal("Missing XY field in AREF element. Abort!\n");
+    if (a.rows == 0 || a.cols == 0) fatal("AREF element with 0 rows/cols.  Abort!\n");
+    need(r, 24);
+    GDSpoint p1{GDSint4(r.data), GDSint4(r.data + 4)};
+    GDSpoint p2{GDSint4(r.data + 8), GDSint4(r.data + 12)};
+    GDSpoint p3{GDSint4(r.data + 16), GDSint4(r.data + 20)};
+    a.transf = GDSmakeTransf(p1, pl.mirror, pl.angle, pl.mag);
+    GDSpoint q2 = GDSinvtransfPoint(p2, a.transf);
+    if (q2.x < 0) fatalOnStdout("Error in AREF! Found a y-axis mirrored array. This is impossible so I'm exiting.\n");
+    if (q2.y != 0) fatalOnStdout("Error in AREF! The second point in XY is broken.\n");
+    GDSpoint q3 = GDSinvtransfPoint(p3, a.transf);
+    if (q3.x != 0) fatalOnStdout("Error in AREF! The third point in XY is broken.\n");
+    // Divisions in 64 bits: the only quotient beyond 32 bits (the smallest
+    // value divided by -1, then negated) saturates.
+    auto sat = [](int64_t v) {
+      return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+    };
+    a.colspace = sat(static_cast<int64_t>(q2.x) / a.cols);
+    int64_t rs = static_cast<int64_t>(q3.y) / a.rows;
+    if (q3.y < 0) rs = -rs;
+    a.rowspace = sat(rs);
+    if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in AREF element. Abort!\n");
+    out().printf("Aref at %d,%d/ of cell named \"%s\", c/r  = %d/%d, spacing = %d/%d, mirror = %d\n", p1.x, p1.y,
+                 sname.c_str(), a.cols, a.rows, a.colspace, a.rowspace, pl.mirror);
+    s.cells.push_back({KIND_AREF, static_cast<uint32_t>(s.arefs.size())});
+    s.arefs.push_back(a);
+  }
+
+  void readText(GDSstruct& s) {
+    GDSrecord r;
+    GDStext tx;
+    if (nextSkippingElementFlags(r) != R_LAYER) fatal("Missing LAYER field in TEXT element. Abort!\n");
+    need(r, 2);
+    tx.layer = GDSint2(r.data);
+    if (next(r) != R_TEXTTYPE) fatal("Missing TEXTTYPE field in TEXT element. Abort!\n");
+    need(r, 2);
+    tx.datatype = GDSint2(r.data);
+    bucket(s, tx.layer, tx.datatype);
+    int t = next(r);
+    if (t == R_PRESENTATION) {
+      need(r, 2);
+      int w = (r.data[0] << 8) | r.data[1];
+      tx.font = (w >> 4) & 3;
+      int v = (w >> 2) & 3;
+      if (v == 3) {
+        tx.vjust = 1;
+        err().put("Illegal vertical justification in TEXT element.\n");
+      } else {
+        tx.vjust = v;
+      }
+      int h = w & 3;
+      if (h == 3) {
+        tx.hjust = 1;
+        err().put("Illegal horizontal justification in TEXT element.\n");
+      } else {
+        tx.hjust = h;
+      }
+      if (w & 0xffc0) err().put("Undefined bits are set in PRESENTATION\n");
+    } else if (opt_.tolerant) {
+      rs_.unread();
+    } else {
+      fatal("Missing PRESENTATION field in TEXT element. Abort!\n");
+    }
+    if (opt_.tolerant) {
+      // Wire attributes inside a text are skipped.
+      t = next(r);
+      while (t == R_PATHTYPE || t == R_WIDTH) {
+        ++skipped[static_cast<std::size_t>(t)];
+        t = next(r);
+      }
+      rs_.unread();
+    }
+    Placement pl;
+    targetType_ = R_XY;
+    readPlacement(r, pl, "TEXT", "XY", false);
+    need(r, 8);
+    GDSpoint origin{GDSint4(r.data), GDSint4(r.data + 4)};
+    if (next(r) != R_STRING) fatal("Missing STRING field in TEXT element. Abort!\n");
+    tx.string = GDSstring(r.data, r.size);
+    if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in TEXT element. Abort!\n");
+    tx.transf = GDSmakeTransf(origin, 0, pl.angle, pl.mag);
+    tx.mag = pl.mag;
+    out().printf("String on layer %d, datatype %d, at %d,%d = \"%s\"\n", tx.layer, tx.datatype, origin.x, origin.y,
+                 tx.string.c_str());
+    out().printf("hjust = %d, vjust = %d, mag = %e and angle = %e\n", tx.hjust, tx.vjust, pl.mag, pl.angle);
+    s.cells.push_back({KIND_TEXT, static_cast<uint32_t>(s.texts.size())});
+    s.texts.push_back(std::move(tx));
+  }
+
+  RecordStream rs_;
+  const ReadOptions& opt_;
+  GDSlibrary& lib_;
+  int targetType_ = R_XY;
+  std::unordered_map<uint64_t, int> bucketIndex_;
+  std::unordered_map<std::string, int32_t> nameIndex_;
+};
+
+void writeListing(Out& f, const GDSlibrary& lib, const GDSstruct& s) {
+  f.put("Read a struct named ");
+  f.put(s.strname);
+  f.put(" which contains the layers:\n");
+  for (const auto& b : s.layers) {
+    f.put("no. ");
+    f.putInt(b.layer);
+    f.put(", type ");
+    f.putInt(b.datatype);
+    f.put(",");
+  }
+  f.put("\nand the cells:\n:");
+  for (const auto& c : s.cells) {
+    switch (c.kind) {
+      case KIND_BOUNDARY: f.put("BOUNDARY, "); break;
+      case KIND_PATH: f.put("PATH, "); break;
+      case KIND_SREF:
+        f.put("SREF(");
+        f.put(lib.name(s.sref(c).sname));
+        f.put("), ");
+        break;
+      case KIND_AREF:
+        f.put("AREF(");
+        f.put(lib.name(s.aref(c).sname));
+        f.put("), ");
+        break;
+      case KIND_TEXT: f.put("TEXT, "); break;
+      case KIND_NODE: f.put("NODE, "); break;
+      case KIND_BOX: f.put("BOX, "); break;
+      default: break;
+    }
+  }
+  f.put("\n\n");
+}
+
+}  // namespace
+
+std::unique_ptr<GDSlibrary> GDSreadLibrary(int fd, const ReadOptions& opt) {
+  auto listing = openOutFile("result.txt");
+  if (!listing) fatal("Couldn't open result.txt for writing\n");
+  auto lib = std::make_unique<GDSlibrary>();
+  Reader rd(fd, opt, *lib);
+  rd.readHeader();
+  rd.readLibRecords();
+  std::vector<GDSstruct> structs;  // file order while reading
+  for (;;) {
+    GDSstruct s;
+    if (!rd.readStruct(s)) break;
+    writeListing(*listing, *lib, s);
+    structs.push_back(std::move(s));
+  }
+  if (!listing->close()) fatal("Couldn't write result.txt\n");
+  listing.reset();
+  std::reverse(structs.begin(), structs.end());
+  lib->structs = std::move(structs);
+  lib->buildIndex();
+  if (opt.tolerant) {
+    for (int t = 0; t <= 60; ++t)
+      if (rd.skipped[static_cast<std::size_t>(t)])
+        err().printf("Skipped %llu %s records\n", static_cast<unsigned long long>(rd.skipped[static_cast<std::size_t>(t)]),
+                     GDSrecordName(t));
+  }
+  // Bind every reference to the first structure of its name.
+  Out& o = out();
+  for (auto& s : lib->structs) {
+    for (const auto& c : s.cells) {
+      if (c.kind == KIND_SREF) {
+        auto& r = s.srefs[c.idx];
+        r.structptr = lib->indexOf(lib->name(r.sname));
+        if (r.structptr >= 0) {
+          o.put("Fixed reference for SREF \"");
+          o.put(lib->name(r.sname));
+          o.put("\"\n");
+        }
+      } else if (c.kind == KIND_AREF) {
+        auto& a = s.arefs[c.idx];
+        a.structptr = lib->indexOf(lib->name(a.sname));
+        if (a.structptr >= 0) {
+          o.put("Fixed reference for AREF \"");
+          o.put(lib->name(a.sname));
+          o.put("\"\n");
+        }
+      }
+    }
+  }
+  return lib;
+}
+
+}  // namespace qm

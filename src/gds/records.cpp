@@ -1,0 +1,95 @@
+#include "gds/records.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "common/out.h"
+
+namespace qm {
+
+namespace {
+const char* const kNames[60] = {
+    "HEADER",    "BGNLIB",    "LIBNAME",   "UNITS",      "ENDLIB",    "BGNSTR",   "STRNAME",  "ENDSTR",
+    "BOUNDARY",  "PATH",      "SREF",      "AREF",       "TEXT",      "LAYER",    "DATATYPE", "WIDTH",
+    "XY",        "ENDEL",     "SNAME",     "COLROW",     "TEXTNODE",  "NODE",     "TEXTTYPE", "PRESENTATION",
+    "SPACING",   "STRING",    "STRANS",    "MAG",        "ANGLE",     "UINTEGER", "USTRING",  "REFLIBS",
+    "FONTS",     "PATHTYPE",  "GENERATIONS", "ATTRTABLE", "STYPTABLE", "STRTYPE", "ELFLAGS",  "ELKEY",
+    "LINKTYPE",  "LINKKEYS",  "NODETYPE",  "PROPATTR",   "PROPVALUE", "BOX",      "BOXTYPE",  "PLEX",
+    "BGNEXTN",   "ENDEXTN",   "TAPENUM",   "TAPECODE",   "STRCLASS",  "RESERVED", "FORMAT",   "MASK",
+    "ENDMASKS",  "LIBDIRSIZE", "SRFNAME",  "LIBSECUR"};
+
+[[noreturn]] void readError() { fatal("Error in reading the GDS file. Aborting\n"); }
+}  // namespace
+
+const char* GDSrecordName(int type) { return type >= 0 && type < 60 ? kNames[type] : "UNKNOWN"; }
+
+RecordStream::RecordStream(int fd) : fd_(fd), buf_(1 << 20) {}
+
+bool RecordStream::fill(std::size_t need) {
+  if (end_ - pos_ >= need) return true;
+  if (pos_ > 0) {
+    std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+    end_ -= pos_;
+    consumed_ += pos_;
+    pos_ = 0;
+  }
+  if (buf_.size() < need) buf_.resize(need);
+  while (end_ < need && !eof_) {
+    ssize_t n = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      eof_ = true;  // a read error counts as the end of the input
+      break;
+    }
+    end_ += static_cast<std::size_t>(n);
+  }
+  return end_ - pos_ >= need;
+}
+
+int RecordStream::read(GDSrecord& r) {
+  lastLen_ = 0;
+  if (!fill(2)) {
+    if (end_ - pos_ == 1) readError();
+    r = GDSrecord{};
+    return -1;
+  }
+  const uint8_t* p = buf_.data() + pos_;
+  std::size_t len = (static_cast<std::size_t>(p[0]) << 8) | p[1];
+  if (len < 4) readError();
+  if (!fill(len)) readError();
+  p = buf_.data() + pos_;
+  r.length = static_cast<uint32_t>(len);
+  r.type = p[2] <= 59 ? p[2] : 60;
+  r.data = p + 4;
+  r.size = len - 4;
+  pos_ += len;
+  lastLen_ = len;
+  return r.type;
+}
+
+void RecordStream::unread() {
+  pos_ -= lastLen_;
+  lastLen_ = 0;
+}
+
+double GDSreal8(const uint8_t* b) {
+  int sign = b[0] & 0x80;
+  int exponent = (b[0] & 0x7f) - 64;
+  uint64_t m = 0;
+  for (int i = 1; i < 8; ++i) m = (m << 8) | b[i];
+  double mantissa = static_cast<double>(m);
+  double v = (mantissa / 72057594037927936.0) * std::pow(16.0, static_cast<double>(exponent));
+  return sign ? -v : v;
+}
+
+std::string GDSstring(const uint8_t* b, std::size_t n) {
+  if (n > 1024) n = 1024;
+  const void* z = std::memchr(b, 0, n);
+  if (z) n = static_cast<std::size_t>(static_cast<const uint8_t*>(z) - b);
+  return std::string(reinterpret_cast<const char*>(b), n);
+}
+
+}  // namespace qm

@@ -1,0 +1,58 @@
+// The record stream: GDSII records read from a descriptor in large blocks,
+// with a one-record put-back that works on pipes too, and the value
+// decoders.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qm {
+
+struct GDSrecord {
+  int type = -1;                // 0..59, 60 for any higher type byte, -1 when none
+  uint32_t length = 0;          // the record length as stored
+  const uint8_t* data = nullptr;  // the data bytes (after type and data type)
+  std::size_t size = 0;         // length - 4
+};
+
+// The standard name of a record type (0..59), "UNKNOWN" otherwise.
+const char* GDSrecordName(int type);
+
+class RecordStream {
+ public:
+  explicit RecordStream(int fd);
+  // Reads the next record. Returns its type code, or -1 at the end of the
+  // input. A length byte alone, a record shorter than 4 bytes or a record
+  // cut off inside its data is fatal ("Error in reading the GDS file.
+  // Aborting\n"). The record's data stays valid until the next read.
+  int read(GDSrecord& r);
+  // Puts back the record just read: the next read returns it again.
+  void unread();
+  // Bytes consumed so far.
+  uint64_t offset() const { return consumed_ + pos_; }
+
+ private:
+  bool fill(std::size_t need);
+  int fd_;
+  std::vector<uint8_t> buf_;
+  std::size_t pos_ = 0;
+  std::size_t end_ = 0;
+  std::size_t lastLen_ = 0;
+  uint64_t consumed_ = 0;
+  bool eof_ = false;
+};
+
+inline int GDSint2(const uint8_t* b) {
+  return static_cast<int16_t>(static_cast<uint16_t>((b[0] << 8) | b[1]));
+}
+inline int32_t GDSint4(const uint8_t* b) {
+  return static_cast<int32_t>((static_cast<uint32_t>(b[0]) << 24) | (static_cast<uint32_t>(b[1]) << 16) |
+                              (static_cast<uint32_t>(b[2]) << 8) | static_cast<uint32_t>(b[3]));
+}
+double GDSreal8(const uint8_t* b);
+// At most the first 1024 bytes, ending before the first NUL.
+std::string GDSstring(const uint8_t* b, std::size_t n);
+
+}  // namespace qm

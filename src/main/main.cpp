@@ -1,0 +1,118 @@
+// The quillmask entry: command line, reading, writer sequence.
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "common/out.h"
+#include "gds/reader.h"
+#include "main/run.h"
+
+namespace {
+
+void PrintUsage(const char* argv0) {
+  qm::Out& e = qm::err();
+  e.put("Usage:\n");
+  e.printf("%s [options]\n", argv0);
+  e.put("where options are:\n");
+  e.put("-h, --help:              prints this message\n");
+  e.put("-H, --hpglfile \"file\":   opens \"file\" for writing HPGL\n");
+  e.printf("                         defaults to %s\n", "result.plt");
+  e.put("-p, --psfile \"file\":     opens \"file\" for writing PostScript\n");
+  e.printf("                         defaults to %s\n", "result.ps");
+  e.put("-v, --povfile \"file\":     opens \"file\" for writing POVRAY\n");
+  e.printf("                         defaults to %s\n", "result.pov");
+  e.put("-i, --ifile \"file\":      opens \"file\" as the GDSii input file\n");
+  e.put("                         if not specified, stdin is used\n");
+  e.put("-c, --configfile \"file\": opens \"file\" as the layers definition file\n");
+  e.printf("                         defaults to %s\n", ".layers.config");
+  e.put("-s, --struct \"sname\":    \"sname\" is the top cell to be printed\n");
+  e.put("                         if not specified, the names of all structures\n");
+  e.put("                         and layers # are written to stdout.\n");
+  e.put("                         No PS/HPGL file are generated\n");
+}
+
+struct Args {
+  int argc;
+  char** argv;
+  int status = 0;
+};
+
+int RunMain(int argc, char** argv) {
+  int fd = -1;
+  const char* top = nullptr;
+  const char* config = nullptr;
+  const char* ps = nullptr;
+  const char* pov = nullptr;
+  const char* hpgl = nullptr;
+  qm::ReadOptions opt;
+  for (int i = 1; i < argc; ++i) {
+    std::string w = argv[i];
+    const char** target = nullptr;
+    if (w == "-i" || w == "--ifile") {
+      if (i + 1 >= argc) qm::fatal("Missing argument for the option -ifile. Exiting...\n");
+      ++i;
+      fd = ::open(argv[i], O_RDONLY);
+      if (fd < 0) qm::fatal("Couldn't open the file \"%s\". Exiting...\n", argv[i]);
+      continue;
+    }
+    if (w == "-s" || w == "--struct") target = &top;
+    else if (w == "-c" || w == "--configfile") target = &config;
+    else if (w == "-p" || w == "--psfile") target = &ps;
+    else if (w == "-v" || w == "--povfile") target = &pov;
+    else if (w == "-H" || w == "--hpglfile") target = &hpgl;
+    else if (w == "-t" || w == "--tolerant") {
+      opt.tolerant = true;
+      continue;
+    } else if (w == "-h" || w == "--help") {
+      PrintUsage(argv[0]);
+      qm::finish(0);
+    } else {
+      qm::err().printf("Unknown option \"%s\"\n", argv[i]);
+      PrintUsage(argv[0]);
+      qm::finish(1);
+    }
+    if (i + 1 >= argc) qm::fatal("Missing argument for the option %s. Exiting...\n", argv[i]);
+    *target = argv[++i];
+  }
+  if (fd < 0) fd = 0;
+  auto lib = qm::GDSreadLibrary(fd, opt);
+  if (!lib) qm::fatal("Couldn't read the Calma library. Exiting...\n");
+  ::close(fd);
+  if (!top) {
+    qm::err().put("For the time being, please look at the file result.txt\n");
+    qm::finish(0);
+  }
+  qm::RunWriters(*lib, top, config ? config : ".layers.config", ps ? ps : "result.ps", pov ? pov : "result.pov",
+                 hpgl ? hpgl : "result.plt");
+  return 0;
+}
+
+void* Worker(void* p) {
+  auto* a = static_cast<Args*>(p);
+  a->status = RunMain(a->argc, a->argv);
+  return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Deep hierarchies are walked recursively: the work runs on a thread with
+  // a stack large enough for any nesting a library can hold.
+  Args args{argc, argv};
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, std::size_t{4} << 30);
+  pthread_t th;
+  if (pthread_create(&th, &attr, Worker, &args) != 0) {
+    pthread_attr_setstacksize(&attr, std::size_t{256} << 20);
+    if (pthread_create(&th, &attr, Worker, &args) != 0) {
+      Worker(&args);
+      qm::finish(args.status);
+    }
+  }
+  pthread_join(th, nullptr);
+  qm::finish(args.status);
+}

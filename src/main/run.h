@@ -1,0 +1,13 @@
+// The writer sequence.
+#pragma once
+
+#include <string>
+
+#include "gds/model.h"
+
+namespace qm {
+
+void RunWriters(const GDSlibrary& lib, const std::string& top, const std::string& configPath,
+                const std::string& psPath, const std::string& povPath, const std::string& hpglPath);
+
+}  // namespace qm

@@ -1,0 +1,107 @@
+#include "runner.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace qmtest {
+
+TempDir::TempDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "qmtest.XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
+  path_ = tmpl;
+}
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+void TempDir::write(const std::string& name, const std::string& content) const {
+  std::ofstream f(file(name), std::ios::binary);
+  f << content;
+}
+std::string TempDir::read(const std::string& name) const { return readFile(file(name)); }
+bool TempDir::exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
+
+std::string readFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+bool haveProgram(const std::string& name) {
+  std::string cmd = "command -v " + name + " >/dev/null 2>&1";
+  return std::system(cmd.c_str()) == 0;
+}
+
+RunResult run(const std::string& prog, const std::vector<std::string>& args, const std::string& cwd,
+              const std::string& stdinData, bool pipeStdin) {
+  std::signal(SIGPIPE, SIG_IGN);
+  TempDir io;
+  std::string inPath = io.file("stdin"), outPath = io.file("stdout"), errPath = io.file("stderr");
+  io.write("stdin", stdinData);
+  int pfd[2] = {-1, -1};
+  if (pipeStdin && pipe(pfd) != 0) throw std::runtime_error("pipe");
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (pipeStdin) {
+      dup2(pfd[0], 0);
+      close(pfd[0]);
+      close(pfd[1]);
+    } else {
+      int in = open(inPath.c_str(), O_RDONLY);
+      dup2(in, 0);
+      close(in);
+    }
+    int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(o, 1);
+    dup2(e, 2);
+    close(o);
+    close(e);
+    if (chdir(cwd.c_str()) != 0) _exit(127);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(prog.c_str()));
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(prog.c_str(), argv.data());
+    _exit(127);
+  }
+  if (pipeStdin) {
+    close(pfd[0]);
+    // Feed in small pieces so that the reader really sees a pipe.
+    std::thread feeder([&] {
+      size_t off = 0;
+      while (off < stdinData.size()) {
+        size_t n = std::min<size_t>(4096, stdinData.size() - off);
+        ssize_t w = ::write(pfd[1], stdinData.data() + off, n);
+        if (w <= 0) break;
+        off += static_cast<size_t>(w);
+      }
+      close(pfd[1]);
+    });
+    feeder.join();
+  }
+  int st = 0;
+  waitpid(pid, &st, 0);
+  RunResult r;
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  r.out = readFile(outPath);
+  r.err = readFile(errPath);
+  return r;
+}
+
+RunResult quillmask(const std::vector<std::string>& args, const std::string& cwd, const std::string& stdinData,
+                    bool pipeStdin) {
+  return run(QM_BIN, args, cwd, stdinData, pipeStdin);
+}
+
+}  // namespace qmtest
