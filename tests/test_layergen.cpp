@@ -54,8 +54,12 @@ TEST(Layergen, ColourAndDepthFromTheLayerNumber) {
   };
   std::string input, expect;
   for (const Case& c : cases) {
-    std::string name = "L" + std::to_string(c.n);
-    input += name + " t " + std::to_string(c.n) + " 0\n";
+    std::string name = "L";
+    name += std::to_string(c.n);
+    input += name;
+    input += " t ";
+    input += std::to_string(c.n);
+    input += " 0\n";
     expect += block(c.n, name, c.red, c.green, c.blue, c.depth);
   }
   auto r = layergen(input);
@@ -126,7 +130,13 @@ TEST(Layergen, IncompleteRead) {
 
 TEST(Layergen, OutputReadsBackAsConfiguration) {
   std::string input;
-  for (int n = 0; n < 256; ++n) input += "layer" + std::to_string(n) + " drawing " + std::to_string(n) + " 0\n";
+  for (int n = 0; n < 256; ++n) {
+    input += "layer";
+    input += std::to_string(n);
+    input += " drawing ";
+    input += std::to_string(n);
+    input += " 0\n";
+  }
   auto r = layergen(input);
   ASSERT_EQ(r.status, 0);
   std::string text = r.out;
@@ -151,7 +161,7 @@ TEST(Layergen, OutputReadsBackAsConfiguration) {
   for (int n = 0; n < 256; ++n) {
     const qm::LayerEntry& e = t[n + 1];
     SCOPED_TRACE(n);
-    EXPECT_EQ(e.name, "layer" + std::to_string(n));
+    EXPECT_EQ(e.name, std::string("layer").append(std::to_string(n)));
     EXPECT_EQ(e.gdsno, n);
     EXPECT_EQ(e.hasDatatype, 0);
     EXPECT_EQ(e.hidden, 0);

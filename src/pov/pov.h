@@ -8,11 +8,22 @@
 
 namespace qm {
 
+// The words a scene identifier must not be, ended by an empty slot.
+extern const char* const POVreservedWords[];
+
+// Identifier of a structure name: at most 40 characters, never a reserved
+// word, never in the texture identifiers' GDS_TEX_ space.
 std::string POVescapeName(const std::string& name);
+// The X form: the name's last bytes, terminator first, as hex-like digits.
 std::string POVhexName(const std::string& name);
+// Texture identifier of layer table entry i.
 std::string POVtextureName(const LayerTable& table, int i);
+// Texture identifier of the entry found for (layer, datatype), with the
+// lookup's warning when the layer is not configured.
 std::string POVlayerTexture(const LayerTable& table, int32_t layer, int32_t datatype);
 
+// Writes the scene of structure `top` to `path`. Fatal when the file cannot
+// be opened; a missing top structure leaves an empty file.
 void POVwriteScene(const GDSlibrary& lib, const LayerTable& table, const std::string& path,
                    const std::string& top);
 

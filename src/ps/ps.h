@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "common/out.h"
 #include "gds/model.h"
@@ -16,5 +17,24 @@ void PSwriteHatch(Out& f, const LayerEntry& e);
 // Opens and reads the configuration into `table`, then writes the page.
 void PSwritePage(const GDSlibrary& lib, LayerTable& table, const std::string& psPath,
                  const std::string& configPath, const std::string& top);
+
+// The element writers of one drawing pass (the pass of entry `e`). The page
+// writer uses its own walker with reused scratch space; these are the same
+// drawing for a single element.
+void PSwriteBoundary(Out& f, const GDSboundary& b, const LayerEntry& e);
+void PSwritePath(Out& f, const GDSpath& p, const LayerEntry& e);
+void PSwriteSref(Out& f, const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent,
+                 const LayerEntry& e);
+void PSwriteAref(Out& f, const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent,
+                 const LayerEntry& e);
+void PSwriteText(Out& f, const GDStext& t, const GDStransf& parent, const LayerEntry& e);
+
+// The pattern font of a layer as it is written in the file: "/FONTname"
+// when the name is made of regular characters only, else the escaped
+// string turned into a name, "(FONTname) cvn".
+std::string PSfontName(std::string_view layerName);
+// A PostScript string literal: ( ) and \ escaped, bytes outside 32..126
+// as \ooo.
+std::string PSstring(std::string_view s);
 
 }  // namespace qm
