@@ -174,7 +174,13 @@ void flushAll() {
   for (Out* o = g_registry; o; o = o->next_for_flush()) o->flush();
 }
 
+namespace {
+bool g_fatalThrows = false;
+}
+void setFatalThrows(bool t) { g_fatalThrows = t; }
+
 void finish(int status) {
+  if (g_fatalThrows && status != 0) throw FatalExit{status};
   flushAll();
   std::_Exit(status);
 }

@@ -121,6 +121,13 @@ std::unique_ptr<Out> openOutFile(const std::string& path);
 
 // Flushes every registered stream.
 void flushAll();
+
+// In-process harnesses (fuzz targets) can ask fatal errors to throw
+// FatalExit instead of ending the process.
+struct FatalExit {
+  int status;
+};
+void setFatalThrows(bool t);
 // Writes the message on standard error, flushes every stream and exits 1.
 [[noreturn]] void fatal(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // The same, with the message on standard output.

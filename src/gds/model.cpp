@@ -1,5 +1,7 @@
 #include "gds/model.h"
 
+#include <algorithm>
+
 #include "common/out.h"
 
 namespace qm {
@@ -10,11 +12,15 @@ GDSpoint* PointArena::alloc(std::size_t n) {
     chunks_.push_back(std::make_unique<GDSpoint[]>(n));
     GDSpoint* p = chunks_.back().get();
     // Keep filling the current chunk: move the large block before it.
-    if (chunks_.size() >= 2 && used_ < kChunk) std::swap(chunks_[chunks_.size() - 1], chunks_[chunks_.size() - 2]);
+    if (chunks_.size() >= 2 && used_ < cap_) std::swap(chunks_[chunks_.size() - 1], chunks_[chunks_.size() - 2]);
     return p;
   }
-  if (used_ + n > kChunk) {
-    chunks_.push_back(std::make_unique_for_overwrite<GDSpoint[]>(kChunk));
+  if (used_ + n > cap_) {
+    // Small libraries stay small: the chunks grow from kFirstChunk points.
+    std::size_t size = cap_ == 0 ? kFirstChunk : std::min(kChunk, cap_ * 2);
+    while (size < n) size *= 2;
+    chunks_.push_back(std::make_unique_for_overwrite<GDSpoint[]>(size));
+    cap_ = size;
     used_ = 0;
   }
   GDSpoint* p = chunks_.back().get() + used_;

@@ -112,8 +112,10 @@ class PointArena {
 
  private:
   static constexpr std::size_t kChunk = 1 << 20;
+  static constexpr std::size_t kFirstChunk = 1 << 10;  // chunks double up to kChunk
   std::vector<std::unique_ptr<GDSpoint[]>> chunks_;
-  std::size_t used_ = kChunk;
+  std::size_t used_ = 0;
+  std::size_t cap_ = 0;  // points in the current chunk
 };
 
 struct GDSlibrary {

@@ -26,7 +26,9 @@ const char* const kNames[60] = {
 
 const char* GDSrecordName(int type) { return type >= 0 && type < 60 ? kNames[type] : "UNKNOWN"; }
 
-RecordStream::RecordStream(int fd) : fd_(fd), buf_(1 << 20) {}
+// The buffer starts small (a small library costs little) and doubles, up to
+// 1 MiB, each time a long input has been read through it.
+RecordStream::RecordStream(int fd) : fd_(fd), buf_(1 << 16) {}
 
 bool RecordStream::fill(std::size_t need) {
   if (end_ - pos_ >= need) return true;
@@ -37,6 +39,7 @@ bool RecordStream::fill(std::size_t need) {
     pos_ = 0;
   }
   if (buf_.size() < need) buf_.resize(need);
+  else if (consumed_ >= buf_.size() && buf_.size() < (std::size_t{1} << 20)) buf_.resize(buf_.size() * 2);
   while (end_ < need && !eof_) {
     ssize_t n = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
     if (n < 0 && errno == EINTR) continue;

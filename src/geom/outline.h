@@ -18,4 +18,14 @@ GDSpoint MitreOffset(int32_t w, GDSpoint prev, GDSpoint cur, GDSpoint next);
 // with npoints 0 and points null (callers draw or measure nothing).
 GDSboundary PathToBoundary(const GDSpath& path, std::vector<GDSpoint>& pts);
 
+// The same outline without printing or stopping: Short for a wire of fewer
+// than 2 points (pts untouched), Reversal when it turns back on itself (pts
+// partly written). Sets *clamped when a point sum left the 32-bit range and
+// was saturated.
+enum class OutlineResult { Ok, Short, Reversal };
+OutlineResult PathOutline(const GDSpath& path, std::vector<GDSpoint>& pts, bool* clamped = nullptr);
+
+inline constexpr const char* kShortWireMessage = "PathToBoundary(): don't know to handle wires < 2 pts yet\n";
+inline constexpr const char* kReversalMessage = "Internal algorithm error: cos((alpha - beta)/2) = 0\n";
+
 }  // namespace qm

@@ -26,22 +26,42 @@ class Descent {
   const GDSlibrary& lib_;
   int32_t idx_;
   const GDSstruct* s_;
+  uint32_t prev_ = 0;
 };
 
-// Puts the top structure of a walk on the descent path.
+// Starts a walk: a fresh descent path holding the top structure. Walks may
+// nest (a walk started inside another has a path of its own).
 class TopDescent {
  public:
   TopDescent(const GDSlibrary& lib, const GDSstruct& top);
   ~TopDescent();
+  TopDescent(const TopDescent&) = delete;
+  TopDescent& operator=(const TopDescent&) = delete;
 
  private:
   const GDSlibrary& lib_;
   int32_t idx_;
+  uint32_t prev_ = 0;
 };
 
 // True when layer `layer` is used by a boundary, path or text of the
-// structure or of any structure below it.
+// structure or of any structure below it (through bound references and
+// arrays with members). Also true when a cycle is reachable from the
+// structure, so that a pass pruned with it still meets the cycle.
 bool hasLayerBelow(const GDSlibrary& lib, int32_t structIdx, int32_t layer);
 bool hasLayerBelow(const GDSlibrary& lib, const GDSstruct& s, int32_t layer);
+
+// True when a walk from the structure meets a cycle (a structure that
+// references itself, directly or through others).
+bool reachesCycle(const GDSlibrary& lib, int32_t structIdx);
+bool reachesCycle(const GDSlibrary& lib, const GDSstruct& s);
+
+// Index of s in lib.structs, or -1 when s is not one of them.
+int32_t structIndex(const GDSlibrary& lib, const GDSstruct& s);
+
+// The walks cache what they learn about a library (reference graph, layers
+// below, extents) on its first walk: a library changed afterwards needs
+// this before its next walk.
+void resetWalkCache(const GDSlibrary& lib);
 
 }  // namespace qm

@@ -1,7 +1,310 @@
+// The HP-GL/2 plot writer: PCL escape and header, pen colours, plot size
+// and scaling, then one pen pass per visible layer entry, walking the top
+// structure through all its references.
+//
+// Transforms: a top-level SREF hands its own transform to the walk of its
+// structure; a nested SREF composes its own transform with the one of its
+// parent; an array member composes the lattice translation with the array's
+// transform and then with the parent's. Each composition is done in exactly
+// this order, so that coordinates agree to the unit.
+//
+// The fast walk skips every element that is not on the pass's layer before
+// copying it, and every reference whose structure holds nothing on that
+// layer, down to any depth. Nothing it skips can write a byte (elements on
+// other layers write nothing, and the short-wire message only comes from
+// wires on the pass's layer), so its output is the plain walk's.
+//
+// Numbers: the 32-bit differences of an extent are taken in 64 bits, so
+// they never wrap; every double turned into an integer of the plot is
+// clamped to the 32-bit range first (NaN becomes 0).
 #include "hpgl/hpgl.h"
 
-namespace qm {
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
 
-void HPGLwritePlot(const GDSlibrary&, const LayerTable&, const std::string&, const std::string&) {}
+#include "common/out.h"
+#include "common/walkmode.h"
+#include "geom/extent.h"
+#include "geom/outline.h"
+#include "geom/transf.h"
+#include "geom/walk.h"
+
+namespace qm {
+namespace {
+
+// Truncation toward zero of a double into the 32-bit range.
+int32_t toInt(double v) {
+  if (!(v == v)) return 0;
+  if (v >= 2147483647.0) return INT32_MAX;
+  if (v <= -2147483648.0) return INT32_MIN;
+  return static_cast<int32_t>(v);
+}
+
+// The 32-bit product of a lattice index and a spacing, wrapping as the
+// hardware does.
+inline int32_t latticeOffset(int32_t i, int32_t space) {
+  return static_cast<int32_t>(static_cast<uint32_t>(i) * static_cast<uint32_t>(space));
+}
+
+// Writes "<a>x,y" at the end of the stream: a two-letter command with a
+// pair of integers.
+inline void putPair(Out& f, const char* cmd, int64_t x, int64_t y) {
+  char* p = f.reserve(2 + 12 + 1 + 12);
+  *p++ = cmd[0];
+  *p++ = cmd[1];
+  p = formatInt(p, static_cast<int32_t>(x));
+  *p++ = ',';
+  p = formatInt(p, static_cast<int32_t>(y));
+  f.commit(p);
+}
+
+class HPGLpass {
+ public:
+  // `lib` may be null for a pass that draws single elements only.
+  HPGLpass(Out& f, const GDSlibrary* lib) : f_(f), lib_(lib), plain_(plainWalks()) {}
+
+  void begin(const LayerEntry& e) { e_ = &e; }
+  bool plain() const { return plain_; }
+
+  // The top structure's own cells, as stored. A top-level SREF hands its
+  // own transform to the walk, unchanged.
+  void top(const GDSstruct& s) {
+    for (const GDScell& c : s.cells) {
+      switch (c.kind) {
+        case KIND_BOUNDARY:
+        case KIND_BOX: boundary(s.boundary(c)); break;
+        case KIND_PATH: path(s.path(c)); break;
+        case KIND_SREF: {
+          const GDSsref& r = s.sref(c);
+          if (!skip(r.structptr)) sref(r.structptr, r.transf);
+          break;
+        }
+        case KIND_AREF: aref(s.aref(c), GDSidentity); break;
+        case KIND_TEXT: HPGLwriteText(f_, s.text(c), GDSidentity, *e_); break;
+        default: break;
+      }
+    }
+  }
+
+  void path(const GDSpath& p) {
+    if (p.layer != e_->gdsno) return;
+    GDSboundary outline = PathToBoundary(p, outline_);
+    if (outline.npoints <= 0 || !outline.points) return;
+    boundary(outline);
+  }
+
+  void boundary(const GDSboundary& b) { HPGLwriteBoundary(f_, b, *e_); }
+
+  // The cells of structure `structptr` under t, the transform of its
+  // contents (already composed by the caller). Callers of the fast walk
+  // have asked skip() before.
+  void sref(int32_t structptr, const GDStransf& t) {
+    Descent d(*lib_, structptr);
+    const GDSstruct* s = d.target();
+    if (!s) return;
+    for (const GDScell& c : s->cells) {
+      switch (c.kind) {
+        case KIND_BOUNDARY:
+        case KIND_BOX: {
+          const GDSboundary& b = s->boundary(c);
+          if (!plain_ && b.layer != e_->gdsno) break;
+          GDSboundary copy = b;
+          copy.points = copyPoints(b.points, b.npoints);
+          GDStransfBoundary(copy, t);
+          boundary(copy);
+          break;
+        }
+        case KIND_PATH: {
+          const GDSpath& p = s->path(c);
+          if (!plain_ && p.layer != e_->gdsno) break;
+          GDSpath copy = p;
+          copy.points = copyPoints(p.points, p.npoints);
+          GDStransfPath(copy, t);
+          path(copy);
+          break;
+        }
+        case KIND_SREF: {
+          const GDSsref& r = s->sref(c);
+          if (skip(r.structptr)) break;
+          GDStransf m = GDScomposeTransf(r.transf, t);
+          sref(r.structptr, m);
+          break;
+        }
+        case KIND_AREF: aref(s->aref(c), t); break;
+        case KIND_TEXT: HPGLwriteText(f_, s->text(c), t, *e_); break;
+        default: break;
+      }
+    }
+  }
+
+  // Member (i, j): lattice translation, then the array's transform, then
+  // the parent's.
+  void aref(const GDSaref& a, const GDStransf& parent) {
+    if (skip(a.structptr)) return;
+    for (int32_t i = 0; i < a.cols; ++i) {
+      for (int32_t j = 0; j < a.rows; ++j) {
+        GDStransf o = GDSoffsetTransf(
+            GDSidentity, GDSpoint{latticeOffset(i, a.colspace), latticeOffset(j, a.rowspace)});
+        GDStransf m = GDScomposeTransf(o, a.transf);
+        GDStransf b = GDScomposeTransf(m, parent);
+        sref(a.structptr, b);
+      }
+    }
+  }
+
+ private:
+  // Whether the fast walk can leave out a reference to this structure.
+  bool skip(int32_t structptr) const {
+    if (plain_) return false;
+    return structptr < 0 || !hasLayerBelow(*lib_, structptr, e_->gdsno);
+  }
+
+  GDSpoint* copyPoints(const GDSpoint* p, int32_t n) {
+    if (n <= 0 || !p) return nullptr;
+    points_.assign(p, p + n);
+    return points_.data();
+  }
+
+  Out& f_;
+  const GDSlibrary* lib_;
+  const bool plain_;
+  const LayerEntry* e_ = nullptr;
+  std::vector<GDSpoint> points_;   // transformed copy of one element
+  std::vector<GDSpoint> outline_;  // outline of one wire
+};
+
+}  // namespace
+
+void HPGLwriteHeader(Out& f) { f.put(std::string_view("\x1b%-1BBPINNP64MC1QL100WU0PW0.13\n")); }
+
+void HPGLwriteTrailer(Out& f) { f.put(std::string_view("PUSP0PG;\n")); }
+
+void HPGLwritePenColor(Out& f, const LayerEntry& e) {
+  if (e.hidden) return;
+  f.printf("PC%d,%d,%d,%d", e.gdsno, toInt(0.5 + e.red * 255), toInt(0.5 + e.green * 255),
+           toInt(0.5 + e.blue * 255));
+}
+
+void HPGLwriteFillType(Out& f, double scale, const LayerEntry& e) {
+  if (e.fill) {
+    f.put(std::string_view("FT1\n"));
+    return;
+  }
+  if (e.hatch != 1 && e.hatch != 2) return;
+  // An angle that is no finite number cannot be written; it counts as 0.
+  double angle = std::isfinite(e.angle) ? e.angle : 0.0;
+  f.printf("FT%d,%d,%.2f\n", e.hatch == 1 ? 3 : 4, toInt(40 * e.step / scale), angle);
+}
+
+void HPGLwriteBoundary(Out& f, const GDSboundary& b, const LayerEntry& e) {
+  // A boundary without points has no first corner to go to: nothing.
+  if (b.layer != e.gdsno || b.npoints <= 0 || !b.points) return;
+  const GDSpoint* p = b.points;
+  const bool area = e.fill || e.hatch;
+  putPair(f, "PU", p[0].x / 100, p[0].y / 100);
+  if (GDSisRectangle(b)) {
+    const int64_t w = (static_cast<int64_t>(p[2].x) - p[0].x) / 100;
+    const int64_t h = (static_cast<int64_t>(p[2].y) - p[0].y) / 100;
+    putPair(f, "ER", w, h);
+    if (area) {
+      putPair(f, "PU", p[0].x / 100, p[0].y / 100);
+      putPair(f, "RR", w, h);
+    }
+  } else {
+    f.put(std::string_view("PM0"));
+    for (int32_t i = 1; i < b.npoints; ++i) putPair(f, "PD", p[i].x / 100, p[i].y / 100);
+    f.put(std::string_view("PM2EP"));
+    if (area) f.put(std::string_view("FP"));
+  }
+  f.put('\n');
+}
+
+void HPGLwriteText(Out& f, const GDStext& t, const GDStransf& parent, const LayerEntry& e) {
+  if (t.layer != e.gdsno) return;
+  GDStransf m = GDScomposeTransf(t.transf, parent);
+  const double size = 0.02 * t.mag;
+  f.printf("SR%f,%f", size, size);
+  GDSpoint o = GDStransfPoint(GDSpoint{0, 0}, m);
+  putPair(f, "PU", o.x / 100, o.y / 100);
+  f.put(std::string_view("LO6LB"));
+  // The label ends at the end-of-text character written after it: one
+  // inside the string would end it early, so those are left out. The
+  // string ends at its first NUL, as a C string does.
+  for (char c : t.string) {
+    if (c == '\0') break;
+    if (c != '\x03') f.put(c);
+  }
+  f.put(std::string_view("\x03\n"));
+}
+
+HPGLgeometry HPGLplotGeometry(int32_t minx, int32_t miny, int32_t maxx, int32_t maxy, bool empty) {
+  if (empty) minx = miny = maxx = maxy = 0;
+  HPGLgeometry g;
+  int64_t w = static_cast<int64_t>(maxx) - minx;
+  int64_t h = static_cast<int64_t>(maxy) - miny;
+  g.reportScalex = 3413760.0 / static_cast<double>(w);
+  g.reportScaley = 4328160.0 / static_cast<double>(h);
+  // The plot itself needs a size in both directions.
+  if (w < 0) w = 0;
+  if (h < 0) h = 0;
+  if (w == 0 && h == 0) {
+    w = h = 100;
+  } else if (w == 0) {
+    w = h;
+  } else if (h == 0) {
+    h = w;
+  }
+  g.scale = 3413760.0 / static_cast<double>(w);
+  g.length = toInt(34137.6 * static_cast<double>(h) / static_cast<double>(w));
+  const double m = 1706.88 / g.scale;
+  g.sc[0] = toInt(static_cast<double>(minx / 100) - m);
+  g.sc[1] = toInt(m + static_cast<double>(maxx / 100));
+  g.sc[2] = toInt(static_cast<double>(miny / 100) - m);
+  g.sc[3] = toInt(m + static_cast<double>(maxy / 100));
+  return g;
+}
+
+void HPGLwritePlot(const GDSlibrary& lib, const LayerTable& table, const std::string& path,
+                   const std::string& top) {
+  std::unique_ptr<Out> file = openOutFile(path);
+  if (!file) fatal("Couldn't open %s for writing. Aborting...\n", path.c_str());
+  Out& f = *file;
+
+  const int count = std::min<int>(table.layerCount, static_cast<int>(table.entries.size()));
+  HPGLwriteHeader(f);
+  for (int i = 0; i < count; ++i) HPGLwritePenColor(f, table[i]);
+
+  const GDSstruct* s = GDSfindStruct(lib, top);
+  if (!s) {
+    err().printf("Couldn't find the structure named \"%s\"\n", top.c_str());
+    file->close();
+    return;
+  }
+
+  GDSbbox e = GDSbboxStruct(lib, *s);
+  HPGLgeometry g = HPGLplotGeometry(e.minx, e.miny, e.maxx, e.maxy, e.empty());
+  err().printf("scalex = %f, scaley = %f\n", g.reportScalex, g.reportScaley);
+  f.printf("\nPS%d,%d;\n", 34137, g.length);
+  err().printf("scale = %f\n", g.reportScalex);
+  f.printf("IP%d,%d,%d,%dSC%d,%d,%d,%d\n", 0, 0, 34137, g.length, g.sc[0], g.sc[1], g.sc[2], g.sc[3]);
+
+  HPGLpass pass(f, &lib);
+  TopDescent guard(lib, *s);
+  for (int i = 0; i < count; ++i) {
+    const LayerEntry& entry = table[i];
+    if (entry.hidden) continue;
+    f.printf("SP%d\n", entry.gdsno);
+    HPGLwriteFillType(f, g.scale, entry);
+    if (!pass.plain() && !hasLayerBelow(lib, *s, entry.gdsno)) continue;
+    pass.begin(entry);
+    pass.top(*s);
+  }
+  HPGLwriteTrailer(f);
+  file->close();
+}
 
 }  // namespace qm

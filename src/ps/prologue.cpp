@@ -172,25 +172,32 @@ bool regularNameChar(unsigned char c) {
 
 }  // namespace
 
-std::string PSstring(std::string_view s) {
-  std::string r;
-  r.reserve(s.size() + 2);
-  r += '(';
-  for (unsigned char c : s) {
-    if (c == '(' || c == ')' || c == '\\') {
-      r += '\\';
-      r += static_cast<char>(c);
-    } else if (c < 32 || c > 126) {
-      r += '\\';
-      r += static_cast<char>('0' + (c >> 6));
-      r += static_cast<char>('0' + ((c >> 3) & 7));
-      r += static_cast<char>('0' + (c & 7));
+void PSputString(Out& f, std::string_view s) {
+  f.put('(');
+  std::size_t plain = 0;  // start of the bytes not yet written
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    auto c = static_cast<unsigned char>(s[i]);
+    if (c != '(' && c != ')' && c != '\\' && c >= 32 && c <= 126) continue;
+    f.write(s.data() + plain, i - plain);
+    plain = i + 1;
+    char esc[4] = {'\\', static_cast<char>(c), 0, 0};
+    if (c < 32 || c > 126) {
+      esc[1] = static_cast<char>('0' + (c >> 6));
+      esc[2] = static_cast<char>('0' + ((c >> 3) & 7));
+      esc[3] = static_cast<char>('0' + (c & 7));
+      f.write(esc, 4);
     } else {
-      r += static_cast<char>(c);
+      f.write(esc, 2);
     }
   }
-  r += ')';
-  return r;
+  f.write(s.data() + plain, s.size() - plain);
+  f.put(')');
+}
+
+std::string PSstring(std::string_view s) {
+  Out o{Out::Memory{}};
+  PSputString(o, s);
+  return o.str();
 }
 
 std::string PSfontName(std::string_view layerName) {

@@ -36,5 +36,7 @@ std::string PSfontName(std::string_view layerName);
 // A PostScript string literal: ( ) and \ escaped, bytes outside 32..126
 // as \ooo.
 std::string PSstring(std::string_view s);
+// The same, written straight to the stream.
+void PSputString(Out& f, std::string_view s);
 
 }  // namespace qm

@@ -1,0 +1,179 @@
+// Fuzz target: the whole run with a top structure: the library read
+// tolerantly, then the PostScript, POV-Ray and HPGL writers with a fixed
+// layer configuration. The top structure is the last STRNAME of the input.
+// Each input runs twice, with the fast walks and with the plain walks, and
+// both runs must give the same bytes on every channel and file and end the
+// same way (normally or with status 1).
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/out.h"
+#include "common/walkmode.h"
+#include "fuzz/fuzz_inputs.h"
+#include "fuzz/harness.h"
+#include "gds/model.h"
+#include "gds/reader.h"
+#include "main/run.h"
+
+namespace {
+
+constexpr const char* kConfig = "run.layers.config";
+constexpr const char* kFiles[3] = {"fuzz.ps", "fuzz.pov", "fuzz.plt"};
+
+// Inputs whose drawing is larger than this many element instances are
+// skipped: the writers are linear in it, and an input of a few bytes can
+// ask for billions (the limit tests cover those).
+constexpr double kMaxInstances = 50000;
+
+struct Outcome {
+  bool skipped = false;
+  bool topFound = false;
+  int status = 0;
+  std::string out, err;
+  std::string files[3];
+  bool exists[3] = {false, false, false};
+};
+
+std::string slurp(const char* path, bool& exists) {
+  std::ifstream f(path, std::ios::binary);
+  exists = static_cast<bool>(f);
+  if (!exists) return {};
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// Element instances drawn below structure i (references count one each);
+// a reference back onto the descent path counts nothing (the writers stop
+// on it), an unbound one counts one.
+double instances(const qm::GDSlibrary& lib, int32_t i, std::vector<double>& memo, std::vector<char>& onPath) {
+  auto k = static_cast<std::size_t>(i);
+  if (onPath[k]) return 0;
+  if (memo[k] >= 0) return memo[k];
+  onPath[k] = 1;
+  const qm::GDSstruct& s = lib.structs[k];
+  double n = static_cast<double>(s.boundaries.size() + s.paths.size() + s.texts.size());
+  for (const auto& r : s.srefs) n += 1 + (r.structptr >= 0 ? instances(lib, r.structptr, memo, onPath) : 0);
+  for (const auto& a : s.arefs) {
+    double members = a.cols > 0 && a.rows > 0 ? static_cast<double>(a.cols) * a.rows : 0;
+    n += 1 + members * (1 + (a.structptr >= 0 ? instances(lib, a.structptr, memo, onPath) : 0));
+  }
+  onPath[k] = 0;
+  memo[k] = n;
+  return n;
+}
+
+Outcome runOnce(const uint8_t* data, std::size_t size, const std::string& top, bool plain) {
+  Outcome o;
+  for (const char* f : kFiles) ::unlink(f);
+  int fd = qmfuzz::Harness::get().feed(data, size);
+  qm::setPlainWalks(plain);
+  {
+    qm::CaptureStd cap;
+    try {
+      qm::ReadOptions opt;
+      opt.tolerant = true;
+      auto lib = qm::GDSreadLibrary(fd, opt);
+      if (!lib) std::abort();
+      int32_t t = lib->indexOf(top);
+      o.topFound = t >= 0;
+      if (t >= 0) {
+        std::vector<double> memo(lib->structs.size(), -1);
+        std::vector<char> onPath(lib->structs.size(), 0);
+        if (instances(*lib, t, memo, onPath) > kMaxInstances) o.skipped = true;
+      }
+      if (!o.skipped) qm::RunWriters(*lib, top, kConfig, kFiles[0], kFiles[1], kFiles[2]);
+    } catch (const qm::FatalExit& f) {
+      qmfuzz::checkFatal(f);
+      o.status = f.status;
+    }
+    o.out = cap.out();
+    o.err = cap.err();
+  }
+  qm::setPlainWalks(false);
+  for (int i = 0; i < 3; ++i) o.files[i] = slurp(kFiles[i], o.exists[i]);
+  return o;
+}
+
+void compare(const char* what, const std::string& fast, const std::string& plain) {
+  if (fast == plain) return;
+  std::size_t i = 0;
+  while (i < fast.size() && i < plain.size() && fast[i] == plain[i]) ++i;
+  std::size_t from = i > 40 ? i - 40 : 0;
+  std::fprintf(stderr, "fast and plain walks differ in %s at byte %zu\nfast:  ...%s\nplain: ...%s\n", what, i,
+               fast.substr(from, 120).c_str(), plain.substr(from, 120).c_str());
+  std::abort();
+}
+
+struct Job {
+  const uint8_t* data;
+  std::size_t size;
+};
+
+void* work(void* p) {
+  auto* j = static_cast<Job*>(p);
+  std::string top = qmfuzz::TopName(std::string_view(reinterpret_cast<const char*>(j->data), j->size));
+  Outcome fast = runOnce(j->data, j->size, top, false);
+  if (fast.skipped) return nullptr;
+  Outcome plain = runOnce(j->data, j->size, top, true);
+  if (fast.status != plain.status) {
+    std::fprintf(stderr, "fast walks end with %d, plain walks with %d\n", fast.status, plain.status);
+    std::abort();
+  }
+  compare("standard output", fast.out, plain.out);
+  compare("standard error", fast.err, plain.err);
+  for (int i = 0; i < 3; ++i) {
+    if (fast.exists[i] != plain.exists[i]) {
+      std::fprintf(stderr, "%s written by one walk only\n", kFiles[i]);
+      std::abort();
+    }
+    compare(kFiles[i], fast.files[i], plain.files[i]);
+  }
+  // A run that ended normally and found its top structure wrote the page
+  // and the plot to their ends.
+  if (fast.status == 0 && fast.topFound) {
+    if (fast.exists[0] && fast.files[0].find("showpage\n") == std::string::npos) {
+      std::fprintf(stderr, "a normal run left a PostScript page without showpage\n");
+      std::abort();
+    }
+    if (fast.exists[2] && fast.files[2].find("PUSP0PG;\n") == std::string::npos) {
+      std::fprintf(stderr, "a normal run left a plot without its trailer\n");
+      std::abort();
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  qmfuzz::Harness::get();
+  qmfuzz::Harness::InDir in;
+  std::FILE* f = std::fopen(kConfig, "w");
+  if (!f || std::fputs(qmfuzz::kRunConfig, f) < 0 || std::fclose(f) != 0) qmfuzz::Harness::die("config");
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  // The walks recurse once per nesting level, as in the program, which
+  // runs them on a thread with a large stack.
+  qmfuzz::Harness::InDir in;
+  Job job{data, size};
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, std::size_t{256} << 20);
+  pthread_t th;
+  if (pthread_create(&th, &attr, work, &job) != 0) qmfuzz::Harness::die("pthread_create");
+  pthread_join(th, nullptr);
+  pthread_attr_destroy(&attr);
+  return 0;
+}

@@ -1,0 +1,120 @@
+#include "geom/outline.h"
+
+#include <cmath>
+
+#include "common/out.h"
+#include "geom/numeric.h"
+
+namespace qm {
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kHalfPi = 1.5707963267948966;
+
+// False when the wire turns back on itself at cur.
+bool mitre(int32_t w, GDSpoint prev, GDSpoint cur, GDSpoint next, GDSpoint& off) {
+  double alpha = SegmentAngle(prev.x, prev.y, cur.x, cur.y);
+  double beta = SegmentAngle(cur.x, cur.y, next.x, next.y);
+  double cs = std::cos((alpha - beta) / 2);
+  if (std::fabs(cs) < 1e-8) return false;
+  double r = static_cast<double>(w) / cs;
+  double gamma = (alpha + beta + kPi) / 2;
+  off = {truncSat(std::cos(gamma) * r), truncSat(std::sin(gamma) * r)};
+  return true;
+}
+
+struct Summer {
+  bool clamped = false;
+  int32_t operator()(int64_t v) {
+    if (v > INT32_MAX || v < INT32_MIN) clamped = true;
+    return clampInt32(v);
+  }
+};
+
+}  // namespace
+
+double SegmentAngle(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  if (x1 == x2) return y2 > y1 ? kHalfPi : -kHalfPi;
+  double dy = wrapSub32(y2, y1);
+  double dx = wrapSub32(x2, x1);
+  double a = std::atan(std::fabs(dy) / std::fabs(dx));
+  if (y2 >= y1) return x2 >= x1 ? a : kPi - a;
+  return x2 >= x1 ? 2 * kPi - a : kPi + a;
+}
+
+GDSpoint EndOffset(int32_t w, GDSpoint p, GDSpoint q) {
+  double theta = SegmentAngle(p.x, p.y, q.x, q.y);
+  double wd = w;
+  return {truncSat(std::sin(theta) * (-wd)), truncSat(std::cos(theta) * wd)};
+}
+
+GDSpoint MitreOffset(int32_t w, GDSpoint prev, GDSpoint cur, GDSpoint next) {
+  GDSpoint off;
+  if (!mitre(w, prev, cur, next, off)) fatal("%s", kReversalMessage);
+  return off;
+}
+
+OutlineResult PathOutline(const GDSpath& path, std::vector<GDSpoint>& out, bool* clamped) {
+  const int32_t w = path.width / 2;
+  const int32_t n = path.npoints;
+  if (n <= 1) return OutlineResult::Short;
+  const GDSpoint* p = path.points;
+  const std::size_t N = static_cast<std::size_t>(n);
+  out.resize(2 * N + 1);
+  Summer sum;
+  using I = int64_t;
+
+  GDSpoint o = EndOffset(w, p[0], p[1]);
+  if (path.pathtype == 0) {
+    out[0] = {sum(I{p[0].x} + o.x), sum(I{p[0].y} + o.y)};
+    out[2 * N - 1] = {sum(I{p[0].x} - o.x), sum(I{p[0].y} - o.y)};
+  } else {
+    out[0] = {sum(I{p[0].x} + o.x - o.y), sum(I{p[0].y} + o.y + o.x)};
+    out[2 * N - 1] = {sum(I{p[0].x} - o.x - o.y), sum(I{p[0].y} - o.y + o.x)};
+  }
+  out[2 * N] = out[0];
+
+  for (std::size_t i = 1; i + 1 < N; ++i) {
+    GDSpoint m;
+    if (!mitre(w, p[i - 1], p[i], p[i + 1], m)) {
+      if (clamped && sum.clamped) *clamped = true;
+      return OutlineResult::Reversal;
+    }
+    out[i] = {sum(I{p[i].x} + m.x), sum(I{p[i].y} + m.y)};
+    out[2 * N - 1 - i] = {sum(I{p[i].x} - m.x), sum(I{p[i].y} - m.y)};
+  }
+
+  GDSpoint e = EndOffset(w, p[N - 2], p[N - 1]);
+  const I x = p[N - 1].x;
+  const I y = p[N - 1].y;
+  if (path.pathtype == 0) {
+    out[N - 1] = {sum(x + e.x), sum(y + e.y)};
+    out[N] = {sum(x - e.x), sum(y - e.y)};
+  } else {
+    out[N - 1] = {sum(x + e.x + e.y), sum(y + e.y - e.x)};
+    out[N] = {sum(x - e.x + e.y), sum(y - e.y - e.x)};
+  }
+  if (clamped && sum.clamped) *clamped = true;
+  return OutlineResult::Ok;
+}
+
+GDSboundary PathToBoundary(const GDSpath& path, std::vector<GDSpoint>& pts) {
+  GDSboundary b;
+  b.layer = path.layer;
+  b.datatype = path.datatype;
+  switch (PathOutline(path, pts)) {
+    case OutlineResult::Short:
+      err().put(kShortWireMessage);
+      return b;
+    case OutlineResult::Reversal:
+      fatal("%s", kReversalMessage);
+    case OutlineResult::Ok:
+      break;
+  }
+  b.npoints = 2 * path.npoints + 1;
+  b.points = pts.data();
+  return b;
+}
+
+}  // namespace qm

@@ -1,0 +1,12 @@
+#include "gds/model.h"
+
+namespace qm {
+
+void GDStransfBoundary(GDSboundary& b, const GDStransf& t) { GDStransfPoints(b.points, b.npoints, t); }
+
+void GDStransfPath(GDSpath& p, const GDStransf& t) {
+  GDStransfPoints(p.points, p.npoints, t);
+  p.width = GDStransfWidth(p.width, t);
+}
+
+}  // namespace qm

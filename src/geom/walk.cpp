@@ -1,0 +1,256 @@
+#include "geom/walk.h"
+
+#include <algorithm>
+
+#include "common/out.h"
+#include "geom/walkcache.h"
+
+namespace qm {
+
+GDSlibrary::WalkCache& walkCacheOf(const GDSlibrary& lib) {
+  auto* c = lib.walkCache.get();
+  if (c && c->nstructs == lib.structs.size()) return *c;
+  lib.walkCache = std::make_shared<GDSlibrary::WalkCache>();
+  c = lib.walkCache.get();
+  c->nstructs = lib.structs.size();
+  c->mark.assign(c->nstructs, 0);
+  c->memo.resize(c->nstructs);
+  return *c;
+}
+
+void resetWalkCache(const GDSlibrary& lib) { lib.walkCache.reset(); }
+
+int32_t structIndex(const GDSlibrary& lib, const GDSstruct& s) {
+  const GDSstruct* b = lib.structs.data();
+  const GDSstruct* p = &s;
+  if (lib.structs.empty() || p < b || p >= b + lib.structs.size()) return -1;
+  return static_cast<int32_t>(p - b);
+}
+
+// ---- descent path ----
+
+Descent::Descent(const GDSlibrary& lib, int32_t structptr) : lib_(lib), idx_(-1), s_(nullptr) {
+  if (structptr < 0 || static_cast<std::size_t>(structptr) >= lib.structs.size()) return;
+  auto& c = walkCacheOf(lib);
+  uint32_t& m = c.mark[static_cast<std::size_t>(structptr)];
+  if (m == c.level) {
+    fatal("Cyclic reference to structure \"%s\". Aborting\n",
+          lib.structs[static_cast<std::size_t>(structptr)].strname.c_str());
+  }
+  prev_ = m;
+  m = c.level;
+  idx_ = structptr;
+  s_ = &lib.structs[static_cast<std::size_t>(structptr)];
+}
+
+Descent::~Descent() {
+  if (idx_ >= 0) walkCacheOf(lib_).mark[static_cast<std::size_t>(idx_)] = prev_;
+}
+
+TopDescent::TopDescent(const GDSlibrary& lib, const GDSstruct& top) : lib_(lib), idx_(structIndex(lib, top)) {
+  auto& c = walkCacheOf(lib);
+  ++c.level;
+  if (idx_ >= 0) {
+    uint32_t& m = c.mark[static_cast<std::size_t>(idx_)];
+    prev_ = m;
+    m = c.level;
+  }
+}
+
+TopDescent::~TopDescent() {
+  auto& c = walkCacheOf(lib_);
+  if (idx_ >= 0) c.mark[static_cast<std::size_t>(idx_)] = prev_;
+  --c.level;
+}
+
+// ---- reference graph ----
+
+namespace {
+
+void buildGraph(const GDSlibrary& lib, GDSlibrary::WalkCache& c) {
+  const std::size_t n = lib.structs.size();
+  auto bound = [n](int32_t p) { return p >= 0 && static_cast<std::size_t>(p) < n; };
+
+  c.childStart.assign(n + 1, 0);
+  c.child.clear();
+  c.layStart.assign(n + 1, 0);
+  c.lay.clear();
+  for (std::size_t i = 0; i < n; ++i) {
+    const GDSstruct& s = lib.structs[i];
+    c.childStart[i] = static_cast<uint32_t>(c.child.size());
+    std::size_t first = c.child.size();
+    for (const GDSsref& r : s.srefs)
+      if (bound(r.structptr)) c.child.push_back(r.structptr);
+    for (const GDSaref& a : s.arefs)
+      if (bound(a.structptr) && a.cols > 0 && a.rows > 0) c.child.push_back(a.structptr);
+    std::sort(c.child.begin() + static_cast<std::ptrdiff_t>(first), c.child.end());
+    c.child.erase(std::unique(c.child.begin() + static_cast<std::ptrdiff_t>(first), c.child.end()), c.child.end());
+
+    c.layStart[i] = static_cast<uint32_t>(c.lay.size());
+    first = c.lay.size();
+    for (const GDSboundary& b : s.boundaries) c.lay.push_back(b.layer);
+    for (const GDSpath& p : s.paths) c.lay.push_back(p.layer);
+    for (const GDStext& t : s.texts) c.lay.push_back(t.layer);
+    std::sort(c.lay.begin() + static_cast<std::ptrdiff_t>(first), c.lay.end());
+    c.lay.erase(std::unique(c.lay.begin() + static_cast<std::ptrdiff_t>(first), c.lay.end()), c.lay.end());
+  }
+  c.childStart[n] = static_cast<uint32_t>(c.child.size());
+  c.layStart[n] = static_cast<uint32_t>(c.lay.size());
+
+  // Strongly connected components (Tarjan, without recursion). Components
+  // come out children first.
+  constexpr int32_t kNone = -1;
+  std::vector<int32_t> index(n, kNone), low(n, 0);
+  std::vector<uint8_t> onStack(n, 0);
+  std::vector<int32_t> stack;
+  struct Frame {
+    int32_t v;
+    uint32_t next;
+  };
+  std::vector<Frame> frames;
+  c.sccOf.assign(n, kNone);
+  c.sccMembers.clear();
+  c.sccStart.clear();
+  c.sccCyclic.clear();
+  int32_t counter = 0;
+  for (std::size_t root = 0; root < n; ++root) {
+    if (index[root] != kNone) continue;
+    frames.push_back({static_cast<int32_t>(root), c.childStart[root]});
+    index[root] = low[root] = counter++;
+    stack.push_back(static_cast<int32_t>(root));
+    onStack[root] = 1;
+    while (!frames.empty()) {
+      Frame& f = frames.back();
+      const auto v = static_cast<std::size_t>(f.v);
+      if (f.next < c.childStart[v + 1]) {
+        const auto w = static_cast<std::size_t>(c.child[f.next++]);
+        if (index[w] == kNone) {
+          index[w] = low[w] = counter++;
+          stack.push_back(static_cast<int32_t>(w));
+          onStack[w] = 1;
+          frames.push_back({static_cast<int32_t>(w), c.childStart[w]});
+        } else if (onStack[w]) {
+          low[v] = std::min(low[v], index[w]);
+        }
+        continue;
+      }
+      if (low[v] == index[v]) {
+        const auto id = static_cast<int32_t>(c.sccStart.size());
+        c.sccStart.push_back(static_cast<uint32_t>(c.sccMembers.size()));
+        std::size_t size = 0;
+        int32_t w;
+        do {
+          w = stack.back();
+          stack.pop_back();
+          onStack[static_cast<std::size_t>(w)] = 0;
+          c.sccOf[static_cast<std::size_t>(w)] = id;
+          c.sccMembers.push_back(w);
+          ++size;
+        } while (w != f.v);
+        bool cyc = size > 1;
+        if (!cyc) {
+          for (uint32_t k = c.childStart[v]; k < c.childStart[v + 1]; ++k)
+            if (static_cast<std::size_t>(c.child[k]) == v) cyc = true;
+        }
+        c.sccCyclic.push_back(cyc ? 1 : 0);
+      }
+      frames.pop_back();
+      if (!frames.empty()) {
+        const auto u = static_cast<std::size_t>(frames.back().v);
+        low[u] = std::min(low[u], low[v]);
+      }
+    }
+  }
+  c.sccStart.push_back(static_cast<uint32_t>(c.sccMembers.size()));
+
+  // A cycle is reachable when the component is cyclic or a child reaches one.
+  const std::size_t ncomp = c.sccCyclic.size();
+  std::vector<uint8_t> reach(ncomp, 0);
+  c.cyclic.assign(n, 0);
+  for (std::size_t k = 0; k < ncomp; ++k) {
+    bool r = c.sccCyclic[k];
+    for (uint32_t m = c.sccStart[k]; m < c.sccStart[k + 1] && !r; ++m) {
+      const auto v = static_cast<std::size_t>(c.sccMembers[m]);
+      for (uint32_t e = c.childStart[v]; e < c.childStart[v + 1]; ++e)
+        if (reach[static_cast<std::size_t>(c.sccOf[static_cast<std::size_t>(c.child[e])])]) r = true;
+    }
+    reach[k] = r ? 1 : 0;
+    for (uint32_t m = c.sccStart[k]; m < c.sccStart[k + 1]; ++m)
+      c.cyclic[static_cast<std::size_t>(c.sccMembers[m])] = reach[k];
+  }
+  c.graphReady = true;
+}
+
+bool usesLayer(const GDSlibrary::WalkCache& c, std::size_t v, int32_t layer) {
+  auto b = c.lay.begin() + c.layStart[v];
+  auto e = c.lay.begin() + c.layStart[v + 1];
+  return std::binary_search(b, e, layer);
+}
+
+const std::vector<uint8_t>& layerBelow(const GDSlibrary& lib, int32_t layer) {
+  auto& c = walkGraphOf(lib);
+  auto it = c.below.find(layer);
+  if (it != c.below.end()) return it->second;
+  std::vector<uint8_t>& val = c.below[layer];
+  val.assign(c.nstructs, 0);
+  const std::size_t ncomp = c.sccCyclic.size();
+  for (std::size_t k = 0; k < ncomp; ++k) {
+    bool r = c.sccCyclic[k];
+    for (uint32_t m = c.sccStart[k]; m < c.sccStart[k + 1] && !r; ++m) {
+      const auto v = static_cast<std::size_t>(c.sccMembers[m]);
+      if (usesLayer(c, v, layer)) r = true;
+      for (uint32_t e = c.childStart[v]; e < c.childStart[v + 1] && !r; ++e)
+        if (val[static_cast<std::size_t>(c.child[e])]) r = true;
+    }
+    for (uint32_t m = c.sccStart[k]; m < c.sccStart[k + 1]; ++m)
+      val[static_cast<std::size_t>(c.sccMembers[m])] = r ? 1 : 0;
+  }
+  return val;
+}
+
+}  // namespace
+
+GDSlibrary::WalkCache& walkGraphOf(const GDSlibrary& lib) {
+  auto& c = walkCacheOf(lib);
+  if (!c.graphReady) buildGraph(lib, c);
+  return c;
+}
+
+bool reachesCycle(const GDSlibrary& lib, int32_t structIdx) {
+  if (structIdx < 0 || static_cast<std::size_t>(structIdx) >= lib.structs.size()) return false;
+  return walkGraphOf(lib).cyclic[static_cast<std::size_t>(structIdx)] != 0;
+}
+
+bool reachesCycle(const GDSlibrary& lib, const GDSstruct& s) {
+  int32_t idx = structIndex(lib, s);
+  if (idx >= 0) return reachesCycle(lib, idx);
+  // A structure outside the library: through its children.
+  for (const GDSsref& r : s.srefs)
+    if (reachesCycle(lib, r.structptr)) return true;
+  for (const GDSaref& a : s.arefs)
+    if (a.cols > 0 && a.rows > 0 && reachesCycle(lib, a.structptr)) return true;
+  return false;
+}
+
+bool hasLayerBelow(const GDSlibrary& lib, int32_t structIdx, int32_t layer) {
+  if (structIdx < 0 || static_cast<std::size_t>(structIdx) >= lib.structs.size()) return false;
+  return layerBelow(lib, layer)[static_cast<std::size_t>(structIdx)] != 0;
+}
+
+bool hasLayerBelow(const GDSlibrary& lib, const GDSstruct& s, int32_t layer) {
+  int32_t idx = structIndex(lib, s);
+  if (idx >= 0) return hasLayerBelow(lib, idx, layer);
+  for (const GDSboundary& b : s.boundaries)
+    if (b.layer == layer) return true;
+  for (const GDSpath& p : s.paths)
+    if (p.layer == layer) return true;
+  for (const GDStext& t : s.texts)
+    if (t.layer == layer) return true;
+  for (const GDSsref& r : s.srefs)
+    if (hasLayerBelow(lib, r.structptr, layer)) return true;
+  for (const GDSaref& a : s.arefs)
+    if (a.cols > 0 && a.rows > 0 && hasLayerBelow(lib, a.structptr, layer)) return true;
+  return false;
+}
+
+}  // namespace qm

@@ -1,0 +1,680 @@
+// The POV-Ray scene writer: header, camera and light, one texture per
+// visible layer entry, one declaration per structure reachable from the top
+// (children before parents), and the final object.
+//
+// Every walk here has two forms. The plain form follows the hierarchy
+// completely at every call. The fast form gives the same bytes on every
+// stream with less work:
+// - the visible count of a structure is computed once; a later count only
+//   repeats the lookup warnings of the subtree, by a walk that enters only
+//   subtrees holding unconfigured layers;
+// - the ordering walk enters each structure once; when it meets a structure
+//   again it only repeats the names that the finder would echo below it;
+// - layer lookups, texture identifiers and escaped names are remembered.
+// A structure whose subtree has been walked completely holds no cycle, so
+// neither repetition needs the descent guard: no structure on the current
+// descent path can lie below it.
+#include <cmath>
+#include <cstdlib>
+#include <deque>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "common/out.h"
+#include "common/walkmode.h"
+#include "geom/extent.h"
+#include "geom/outline.h"
+#include "geom/transf.h"
+#include "geom/walk.h"
+#include "pov/pov.h"
+
+namespace qm {
+namespace {
+
+// 32-bit products that wrap instead of overflowing.
+int32_t wrapMul(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+}
+
+// Numbers written into the scene are always finite.
+double finite(double v) { return std::isfinite(v) ? v : 0.0; }
+
+// The structures named in declaration order: each name once, after every
+// structure it references.
+struct POVstructList {
+  struct Node {
+    std::string name;
+    int32_t idx;  // the structure the name finds, -1 when none
+  };
+  std::vector<Node> nodes;
+};
+
+class SceneWriter {
+ public:
+  SceneWriter(const GDSlibrary& lib, const LayerTable& table, Out& f)
+      : lib_(lib), table_(table), f_(f), plain_(plainWalks()) {
+    std::size_t n = lib.structs.size();
+    countDone_.assign(n, 0);
+    count_.assign(n, 0);
+    hasWarn_.assign(n, 0);
+    orderDone_.assign(n, 0);
+    listed_.assign(n, 0);
+  }
+
+  void writeScene(const GDSstruct& top, const std::string& topName);
+
+ private:
+  // Layer lookups.
+  int scanEntry(int32_t layer, int32_t datatype) const;
+  int silentEntry(int32_t layer, int32_t datatype);
+  int lookup(int32_t layer, int32_t datatype);
+  bool visible(int i) const { return table_[i].hidden == 0; }
+  const std::string& texture(int32_t layer, int32_t datatype);
+
+  // Visible counts.
+  int64_t countVisible(int32_t idx);  // idx is on the descent path already
+  int64_t countWalk(int32_t root);
+  void replayWarnings(int32_t idx);
+  int64_t countReference(int32_t structptr);
+
+  // Declaration order.
+  void orderStructs(const std::string& topName);
+  void orderPlain(const std::string& topName);
+  void orderFast(const std::string& topName);
+  void replayEcho(int32_t idx);
+  void appendPlain(std::string_view name);
+
+  // Declarations and elements.
+  bool declareStruct(const POVstructList::Node& node);
+  void writeBoundary(const GDSboundary& b, const LayerEntry& e);
+  void writePath(const GDSpath& p, const LayerEntry& e);
+  void writeSref(int32_t sname, const GDStransf& own, const GDStransf& t);
+  void writeAref(const GDSaref& a, const GDStransf& t);
+  const std::string& escapedRef(int32_t sname);
+
+  void num(double v) { f_.putFixed6(finite(v)); }
+  void coord(int32_t v) {
+    f_.putInt(v);
+    f_.write(".000000", 7);
+  }
+
+  const GDSlibrary& lib_;
+  const LayerTable& table_;
+  Out& f_;
+  bool plain_;
+
+  std::unordered_map<uint64_t, int> entryCache_;
+  std::unordered_map<int, std::string> textureCache_;
+  std::string textureScratch_;
+  std::unordered_map<int32_t, std::string> escapedCache_;
+  std::string escapedScratch_;
+
+  std::vector<uint8_t> countDone_;
+  std::vector<int64_t> count_;
+  std::vector<uint8_t> hasWarn_;
+
+  std::vector<uint8_t> orderDone_;
+  std::vector<uint8_t> listed_;
+  std::unordered_set<std::string> listedUnbound_;
+  POVstructList list_;
+
+  std::vector<GDSpoint> outline_;
+  struct Frame {
+    int32_t idx;
+    std::size_t pos;
+    int64_t count;
+    bool warn;
+  };
+  std::vector<Frame> frames_;
+  std::vector<Frame> replayFrames_;
+};
+
+// ---------------------------------------------------------------------------
+// Layer lookups
+
+// The lookup's own rules, without its warning: the first entry with the
+// layer and datatype wins, else the last entry of the layer without a
+// datatype, else -1.
+int SceneWriter::scanEntry(int32_t layer, int32_t datatype) const {
+  int n = table_.layerCount;
+  if (n > static_cast<int>(table_.entries.size())) n = static_cast<int>(table_.entries.size());
+  int found = -1;
+  for (int i = 0; i < n; ++i) {
+    const LayerEntry& e = table_[i];
+    if (e.gdsno != layer) continue;
+    if (e.hasDatatype) {
+      if (e.datatype == datatype) return i;
+    } else {
+      found = i;
+    }
+  }
+  return found;
+}
+
+int SceneWriter::silentEntry(int32_t layer, int32_t datatype) {
+  uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(layer)) << 32) | static_cast<uint32_t>(datatype);
+  auto it = entryCache_.find(key);
+  if (it != entryCache_.end()) return it->second;
+  int i = scanEntry(layer, datatype);
+  entryCache_.emplace(key, i);
+  return i;
+}
+
+// FindLayerEntry with its warning, as often as the plain walk would call it.
+int SceneWriter::lookup(int32_t layer, int32_t datatype) {
+  if (plain_) return table_.FindLayerEntry(layer, datatype);
+  int i = silentEntry(layer, datatype);
+  if (i < 0) return table_.FindLayerEntry(layer, datatype);
+  return i;
+}
+
+const std::string& SceneWriter::texture(int32_t layer, int32_t datatype) {
+  if (plain_) {
+    textureScratch_ = POVlayerTexture(table_, layer, datatype);
+    return textureScratch_;
+  }
+  int i = lookup(layer, datatype);
+  auto it = textureCache_.find(i);
+  if (it == textureCache_.end()) it = textureCache_.emplace(i, POVtextureName(table_, i)).first;
+  return it->second;
+}
+
+// ---------------------------------------------------------------------------
+// Visible counts
+//
+// The count of a structure is the number of its layer buckets on visible
+// entries plus the number of its references whose structure counts above
+// zero. The buckets are looked up first, then the references in cell order.
+
+bool isReference(const GDScell& c) { return c.kind == KIND_SREF || c.kind == KIND_AREF; }
+
+int32_t referenceTarget(const GDSstruct& s, const GDScell& c) {
+  return c.kind == KIND_SREF ? s.sref(c).structptr : s.aref(c).structptr;
+}
+
+// Each count is a walk of its own, with the counted structure at the top of
+// its descent path.
+int64_t SceneWriter::countVisible(int32_t idx) {
+  if (!plain_ && countDone_[static_cast<std::size_t>(idx)]) {
+    replayWarnings(idx);
+    return count_[static_cast<std::size_t>(idx)];
+  }
+  return countWalk(idx);
+}
+
+int64_t SceneWriter::countReference(int32_t structptr) {
+  if (structptr < 0) return 0;  // a name that matches no structure: nothing visible
+  if (!plain_ && countDone_[static_cast<std::size_t>(structptr)]) {
+    replayWarnings(structptr);
+    return count_[static_cast<std::size_t>(structptr)];
+  }
+  TopDescent guard(lib_, lib_.structs[static_cast<std::size_t>(structptr)]);
+  return countWalk(structptr);
+}
+
+int64_t SceneWriter::countWalk(int32_t root) {
+  std::deque<Descent> guards;
+  std::vector<Frame>& st = frames_;
+  std::size_t base = st.size();
+  auto enter = [&](int32_t idx) {
+    const GDSstruct& s = lib_.structs[static_cast<std::size_t>(idx)];
+    Frame fr{idx, 0, 0, false};
+    for (const GDSlayer& l : s.layers) {
+      if (visible(lookup(l.layer, l.datatype))) ++fr.count;
+      if (!plain_ && silentEntry(l.layer, l.datatype) < 0) fr.warn = true;
+    }
+    st.push_back(fr);
+  };
+  enter(root);
+  for (;;) {
+    Frame& fr = st.back();
+    const GDSstruct& s = lib_.structs[static_cast<std::size_t>(fr.idx)];
+    if (fr.pos < s.cells.size()) {
+      const GDScell& c = s.cells[fr.pos++];
+      if (!isReference(c)) continue;
+      int32_t child = referenceTarget(s, c);
+      if (child < 0) continue;
+      std::size_t ci = static_cast<std::size_t>(child);
+      if (!plain_ && countDone_[ci]) {
+        replayWarnings(child);
+        if (count_[ci] > 0) ++fr.count;
+        if (hasWarn_[ci]) fr.warn = true;
+        continue;
+      }
+      guards.emplace_back(lib_, child);
+      enter(child);
+      continue;
+    }
+    Frame done = fr;
+    st.pop_back();
+    if (!plain_) {
+      std::size_t di = static_cast<std::size_t>(done.idx);
+      countDone_[di] = 1;
+      count_[di] = done.count;
+      hasWarn_[di] = done.warn;
+    }
+    if (st.size() == base) return done.count;
+    guards.pop_back();
+    if (done.count > 0) ++st.back().count;
+    if (done.warn) st.back().warn = true;
+  }
+}
+
+// Repeats the lookup warnings that a full count of idx prints, in order.
+void SceneWriter::replayWarnings(int32_t idx) {
+  if (!hasWarn_[static_cast<std::size_t>(idx)]) return;
+  std::vector<Frame>& st = replayFrames_;
+  std::size_t base = st.size();
+  auto enter = [&](int32_t i) {
+    const GDSstruct& s = lib_.structs[static_cast<std::size_t>(i)];
+    for (const GDSlayer& l : s.layers)
+      if (silentEntry(l.layer, l.datatype) < 0) table_.FindLayerEntry(l.layer, l.datatype);
+    st.push_back(Frame{i, 0, 0, false});
+  };
+  enter(idx);
+  while (st.size() > base) {
+    Frame& fr = st.back();
+    const GDSstruct& s = lib_.structs[static_cast<std::size_t>(fr.idx)];
+    if (fr.pos == s.cells.size()) {
+      st.pop_back();
+      continue;
+    }
+    const GDScell& c = s.cells[fr.pos++];
+    if (!isReference(c)) continue;
+    int32_t child = referenceTarget(s, c);
+    if (child >= 0 && hasWarn_[static_cast<std::size_t>(child)]) enter(child);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Declaration order: a depth-first post-order by name from the top. Every
+// visit finds its structure by name, which echoes names on standard output.
+
+void SceneWriter::orderStructs(const std::string& topName) {
+  if (plain_) orderPlain(topName);
+  else orderFast(topName);
+}
+
+void SceneWriter::appendPlain(std::string_view name) {
+  for (const auto& n : list_.nodes)
+    if (n.name == name) return;
+  list_.nodes.push_back({std::string(name), lib_.indexOf(name)});
+}
+
+void SceneWriter::orderPlain(const std::string& topName) {
+  struct PFrame {
+    const GDSstruct* s;
+    std::size_t pos;
+    std::string_view name;
+  };
+  std::vector<PFrame> st;
+  std::deque<Descent> guards;
+  std::optional<TopDescent> top;
+  const GDSstruct* s = GDSfindStruct(lib_, topName);
+  if (s) top.emplace(lib_, *s);
+  st.push_back({s, 0, topName});
+  for (;;) {
+    PFrame& fr = st.back();
+    if (fr.s && fr.pos < fr.s->cells.size()) {
+      const GDScell& c = fr.s->cells[fr.pos++];
+      if (!isReference(c)) continue;
+      int32_t sname = c.kind == KIND_SREF ? fr.s->sref(c).sname : fr.s->aref(c).sname;
+      int32_t ptr = referenceTarget(*fr.s, c);
+      std::string_view name = lib_.name(sname);
+      guards.emplace_back(lib_, ptr);
+      const GDSstruct* child = GDSfindStruct(lib_, name);
+      st.push_back({child, 0, name});
+      continue;
+    }
+    appendPlain(fr.name);
+    st.pop_back();
+    if (st.empty()) return;
+    guards.pop_back();
+  }
+}
+
+void SceneWriter::orderFast(const std::string& topName) {
+  int32_t topIdx = lib_.indexOf(topName);
+  out().put(lib_.findEcho(topIdx));
+  if (topIdx < 0) {
+    if (listedUnbound_.insert(topName).second) list_.nodes.push_back({topName, -1});
+    return;
+  }
+  std::vector<Frame>& st = frames_;
+  std::size_t base = st.size();
+  std::deque<Descent> guards;
+  TopDescent top(lib_, lib_.structs[static_cast<std::size_t>(topIdx)]);
+  st.push_back(Frame{topIdx, 0, 0, false});
+  for (;;) {
+    Frame& fr = st.back();
+    const GDSstruct& s = lib_.structs[static_cast<std::size_t>(fr.idx)];
+    if (fr.pos < s.cells.size()) {
+      const GDScell& c = s.cells[fr.pos++];
+      if (!isReference(c)) continue;
+      int32_t child = referenceTarget(s, c);
+      if (child < 0) {
+        int32_t sname = c.kind == KIND_SREF ? s.sref(c).sname : s.aref(c).sname;
+        const std::string& name = lib_.name(sname);
+        out().put(lib_.findEcho(-1));
+        if (listedUnbound_.insert(name).second) list_.nodes.push_back({name, -1});
+        continue;
+      }
+      if (orderDone_[static_cast<std::size_t>(child)]) {
+        replayEcho(child);
+        continue;
+      }
+      guards.emplace_back(lib_, child);
+      out().put(lib_.findEcho(child));
+      st.push_back(Frame{child, 0, 0, false});
+      continue;
+    }
+    std::size_t di = static_cast<std::size_t>(fr.idx);
+    orderDone_[di] = 1;
+    if (!listed_[di]) {
+      listed_[di] = 1;
+      list_.nodes.push_back({lib_.structs[di].strname, fr.idx});
+    }
+    st.pop_back();
+    if (st.size() == base) return;
+    guards.pop_back();
+  }
+}
+
+// The echo of an ordering walk through a structure that has been walked.
+void SceneWriter::replayEcho(int32_t idx) {
+  std::vector<Frame>& st = replayFrames_;
+  std::size_t base = st.size();
+  out().put(lib_.findEcho(idx));
+  st.push_back(Frame{idx, 0, 0, false});
+  while (st.size() > base) {
+    Frame& fr = st.back();
+    const GDSstruct& s = lib_.structs[static_cast<std::size_t>(fr.idx)];
+    if (fr.pos == s.cells.size()) {
+      st.pop_back();
+      continue;
+    }
+    const GDScell& c = s.cells[fr.pos++];
+    if (!isReference(c)) continue;
+    int32_t child = referenceTarget(s, c);
+    out().put(lib_.findEcho(child));
+    if (child >= 0) st.push_back(Frame{child, 0, 0, false});
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Declarations
+
+const std::string& SceneWriter::escapedRef(int32_t sname) {
+  if (plain_) {
+    escapedScratch_ = POVescapeName(lib_.name(sname));
+    return escapedScratch_;
+  }
+  auto it = escapedCache_.find(sname);
+  if (it == escapedCache_.end()) it = escapedCache_.emplace(sname, POVescapeName(lib_.name(sname))).first;
+  return it->second;
+}
+
+// A polygon of fewer than three points has no area and no prism.
+bool drawable(const GDSboundary& b) { return b.npoints >= 3; }
+
+bool SceneWriter::declareStruct(const POVstructList::Node& node) {
+  const GDSstruct* s;
+  if (plain_) {
+    s = GDSfindStruct(lib_, node.name);
+  } else {
+    out().put(lib_.findEcho(node.idx));
+    s = node.idx < 0 ? nullptr : &lib_.structs[static_cast<std::size_t>(node.idx)];
+  }
+  if (!s) {
+    err().printf("Couldn't find the structure named \"%s\"\n", node.name.c_str());
+    return false;
+  }
+  int32_t idx = static_cast<int32_t>(s - lib_.structs.data());
+  int64_t visibleCount;
+  {
+    TopDescent guard(lib_, *s);
+    visibleCount = countVisible(idx);
+  }
+  if (visibleCount == 0) return false;
+
+  GDSbbox bb = GDSbboxStruct(lib_, *s);
+  double dx = static_cast<double>(static_cast<int64_t>(bb.maxx) - bb.minx);
+  double dy = static_cast<double>(static_cast<int64_t>(bb.maxy) - bb.miny);
+  err().printf("scalex = %f, scaley = %f\n", 52020 / dx, 67320 / dy);
+
+  std::string id = POVescapeName(node.name);
+  int64_t objects = 0;
+  for (const GDScell& c : s->cells) {
+    switch (c.kind) {
+      case KIND_BOUNDARY: {
+        const GDSboundary& b = s->boundary(c);
+        if (visible(lookup(b.layer, b.datatype)) && drawable(b)) ++objects;
+        break;
+      }
+      case KIND_PATH: {
+        const GDSpath& p = s->path(c);
+        if (visible(lookup(p.layer, p.datatype)) && p.npoints >= 2) ++objects;
+        break;
+      }
+      case KIND_SREF:
+        if (countReference(s->sref(c).structptr) > 0) ++objects;
+        break;
+      case KIND_AREF: {
+        const GDSaref& a = s->aref(c);
+        if (countReference(a.structptr) > 0 && a.cols > 0 && a.rows > 0)
+          objects += static_cast<int64_t>(a.cols) * a.rows;
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  // Anything but exactly one object is a union; an empty union keeps the
+  // references to a structure without objects valid.
+  bool isUnion = objects != 1;
+  f_.put("#declare ");
+  f_.put(id);
+  f_.put(isUnion ? " = union {\n" : " = \n");
+
+  for (const GDScell& c : s->cells) {
+    switch (c.kind) {
+      case KIND_BOUNDARY: {
+        const GDSboundary& b = s->boundary(c);
+        const LayerEntry& e = table_[lookup(b.layer, b.datatype)];
+        if (e.hidden == 0 && drawable(b)) writeBoundary(b, e);
+        break;
+      }
+      case KIND_PATH: {
+        const GDSpath& p = s->path(c);
+        const LayerEntry& e = table_[lookup(p.layer, p.datatype)];
+        if (e.hidden == 0) writePath(p, e);
+        break;
+      }
+      case KIND_SREF: {
+        const GDSsref& r = s->sref(c);
+        if (countReference(r.structptr) > 0) writeSref(r.sname, r.transf, GDSidentity);
+        break;
+      }
+      case KIND_AREF: {
+        const GDSaref& a = s->aref(c);
+        f_.put("//Aref:\n");
+        if (countReference(a.structptr) > 0) writeAref(a, GDSidentity);
+        break;
+      }
+      case KIND_TEXT: {
+        const GDStext& t = s->text(c);
+        lookup(t.layer, t.datatype);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  f_.put(isUnion ? "}\n" : "\n");
+  return true;
+}
+
+void SceneWriter::writeBoundary(const GDSboundary& b, const LayerEntry& e) {
+  const std::string& tex = texture(b.layer, b.datatype);
+  double top = e.depth;
+  double bottom = e.depth - e.thickness;
+  if (GDSisRectangle(b)) {
+    const GDSpoint& p0 = b.points[0];
+    const GDSpoint& p2 = b.points[2];
+    f_.put(" box { <");
+    coord(p2.x);
+    f_.put(',');
+    num(top);
+    f_.put(',');
+    coord(p2.y);
+    f_.put("> <");
+    coord(p0.x);
+    f_.put(',');
+    num(bottom);
+    f_.put(',');
+    coord(p0.y);
+    f_.put(">\n  texture { ");
+    f_.put(tex);
+    f_.put(" }\n }\n");
+    return;
+  }
+  f_.put(" prism {\n  linear_spline ");
+  num(top);
+  f_.put(',');
+  num(bottom);
+  f_.put(',');
+  f_.putInt(b.npoints);
+  f_.put('\n');
+  for (int32_t k = 0; k < b.npoints; ++k) {
+    f_.put(" <");
+    coord(b.points[k].x);
+    f_.put(',');
+    coord(b.points[k].y);
+    f_.put(k + 1 < b.npoints ? ">,\n" : ">\n");
+  }
+  f_.put("  texture { ");
+  f_.put(tex);
+  f_.put(" }\n}\n");
+}
+
+void SceneWriter::writePath(const GDSpath& p, const LayerEntry& e) {
+  GDSboundary outline = PathToBoundary(p, outline_);
+  if (outline.npoints > 0 && outline.points) writeBoundary(outline, e);
+}
+
+void SceneWriter::writeSref(int32_t sname, const GDStransf& own, const GDStransf& t) {
+  const std::string& id = escapedRef(sname);
+  GDStransf m = GDScomposeTransf(own, t);
+  f_.put("//Sref\n");
+  int mirror = 0;
+  double mag = 0;
+  double angle = GDSdecomposeTransf(m, &mirror, &mag);
+  f_.put(" object { ");
+  f_.put(id);
+  f_.put(" \n  scale < ");
+  num(mag);
+  f_.put(",1.0,");
+  num(mirror ? -mag : mag);
+  f_.put(">\n  rotate < 0.0,");
+  num(-angle);
+  f_.put(",0.0 >\n  translate <");
+  num(m.tx);
+  f_.put(",0.0,");
+  num(m.ty);
+  f_.put(" >\n }\n");
+}
+
+void SceneWriter::writeAref(const GDSaref& a, const GDStransf& t) {
+  err().printf("Rendering Aref->POV\n  Rows: %d\n  Cols: %d\n  RowSpace: %d\n  ColSpace: %d\n", a.rows, a.cols,
+               a.rowspace, a.colspace);
+  GDStransf p = GDScomposeTransf(a.transf, t);
+  for (int32_t i = 0; i < a.cols; ++i) {
+    for (int32_t j = 0; j < a.rows; ++j) {
+      GDStransf member = GDSoffsetTransf(GDSidentity, GDSpoint{wrapMul(i, a.colspace), wrapMul(j, a.rowspace)});
+      writeSref(a.sname, member, p);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The scene
+
+void SceneWriter::writeScene(const GDSstruct& top, const std::string& topName) {
+  GDSbbox bb = GDSbboxStruct(lib_, top);
+  std::string id = POVescapeName(topName);
+  // The vertical scale turns microns into database units. Without a usable
+  // metre unit it is taken for the usual one of 1e-9.
+  double yscale = 1e-6 / lib_.meterunit;
+  if (!std::isfinite(yscale)) yscale = 1e-6 / 1e-9;
+
+  // Differences and sums of the extent are exact (the empty extent's
+  // overflow them in 32 bits). A single point has no distance to the point
+  // the camera looks at: the camera then stands one unit above it.
+  int64_t minx = bb.minx, miny = bb.miny, maxx = bb.maxx, maxy = bb.maxy;
+  double h = static_cast<double>(std::llabs(maxx - minx)) + static_cast<double>(std::llabs(maxy - miny));
+  if (h == 0) h = 1;
+  double lookx = static_cast<double>(minx + maxx) / 2.0;
+  double looky = static_cast<double>(miny + maxy) / 2.0;
+
+  f_.put("// POVRAY file generated from quillmask-0.3.1\n");
+  f_.printf("// Top level cell is %s (or %s if escaping is needed.)\n", topName.c_str(), id.c_str());
+  f_.printf("// Bounding box is (%d,%d)-(%d,%d)\n", bb.maxx, bb.maxy, bb.minx, bb.miny);
+  f_.printf("// UserUnit: %e MeterUnit: %e \n", finite(lib_.userunit), finite(lib_.meterunit));
+  f_.put("// Since thickness in the config is specified in microns,\n");
+  f_.put("//   the instance of the final object will be vertically scaled\n");
+  f_.printf("//   by %e at the end of the file.\n", yscale);
+  f_.put("\n");
+  f_.put("camera {\n");
+  f_.printf(" location <%f,%f,%f>\n", static_cast<double>(minx), h, static_cast<double>(miny));
+  f_.printf(" look_at <%f,0,%f>\n", lookx, looky);
+  f_.put("}\n");
+  f_.put("global_settings { ambient_light rgb <4.5,4.5,4.5> }\n");
+  f_.printf("light_source { <%f,%f,%f> color rgb <1.0, 1.0, 1.0> }\n", static_cast<double>(maxx), h,
+            static_cast<double>(miny));
+  f_.put("\n");
+
+  int n = table_.layerCount;
+  if (n > static_cast<int>(table_.entries.size())) n = static_cast<int>(table_.entries.size());
+  for (int i = 0; i < n; ++i) {
+    const LayerEntry& e = table_[i];
+    if (e.hidden != 0) continue;
+    f_.printf(
+        "#declare %s = texture { // Layer name: %s \n     pigment {\n        color rgb <%f,%f,%f>\n     }\n  }\n",
+        POVtextureName(table_, i).c_str(), e.name.c_str(), finite(e.red), finite(e.green), finite(e.blue));
+  }
+
+  orderStructs(topName);
+  bool topDeclared = false;
+  for (std::size_t k = 0; k < list_.nodes.size(); ++k) {
+    bool declared = declareStruct(list_.nodes[k]);
+    // The top structure closes the list.
+    if (k + 1 == list_.nodes.size()) topDeclared = declared;
+  }
+
+  if (topDeclared) {
+    f_.printf("object { %s scale <1.0,%f,1.0> }\n", id.c_str(), yscale);
+  }
+  f_.put("// end of povray file\n");
+}
+
+}  // namespace
+
+void POVwriteScene(const GDSlibrary& lib, const LayerTable& table, const std::string& path,
+                   const std::string& top) {
+  std::unique_ptr<Out> f = openOutFile(path);
+  if (!f) fatal("Couldn't open %s for writing. Aborting...\n", path.c_str());
+  const GDSstruct* s = GDSfindStruct(lib, top);
+  if (!s) {
+    err().printf("Couldn't find the structure named \"%s\"\n", top.c_str());
+    f->close();
+    return;
+  }
+  SceneWriter w(lib, table, *f);
+  w.writeScene(*s, top);
+  f->close();
+}
+
+}  // namespace qm

@@ -1,0 +1,340 @@
+// The PostScript page writer: page fit, then one drawing pass per visible
+// layer entry, walking the top structure through all its references.
+//
+// The fast walk skips every element that is not on the pass's layer before
+// copying it, and every reference whose structure holds nothing on that
+// layer, down to any depth. Nothing it skips can write a byte (elements on
+// other layers write nothing, and the short-wire message only comes from
+// wires that are drawn), so its output is the plain walk's.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "common/out.h"
+#include "common/walkmode.h"
+#include "geom/extent.h"
+#include "geom/outline.h"
+#include "geom/transf.h"
+#include "geom/walk.h"
+#include "ps/ps.h"
+
+namespace qm {
+namespace {
+
+// A colour component as written: interpreters clamp to [0, 1] anyway, so
+// values that are no finite number (or absurdly large) are written as the
+// bound they stand for.
+double colour(double v) {
+  if (!(v >= -1e9)) return 0;
+  if (v > 1e9) return 1;
+  return v;
+}
+
+// The layer name in the "% Layer" comment, with the bytes that would end
+// the comment written as escapes so that the rest of the name stays inside.
+void putCommentName(Out& f, const std::string& name) {
+  for (unsigned char c : name) {
+    if (c == '\n' || c == '\r' || c == '\f') {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\%03o", c);
+      f.put(std::string_view(buf));
+    } else {
+      f.put(static_cast<char>(c));
+    }
+  }
+}
+
+// One coordinate line is put together here and written at once: the
+// integers come out as "%d" writes them.
+class Line {
+ public:
+  Line& num(int64_t v) {
+    char tmp[24];
+    char* e = tmp + sizeof tmp;
+    char* s = e;
+    uint64_t u = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    do {
+      *--s = static_cast<char>('0' + u % 10);
+      u /= 10;
+    } while (u);
+    if (v < 0) buf_[n_++] = '-';
+    while (s < e) buf_[n_++] = *s++;
+    return *this;
+  }
+  Line& ch(char c) {
+    buf_[n_++] = c;
+    return *this;
+  }
+  // x / 100 and y / 100, truncated toward zero, separated by a blank.
+  Line& point(GDSpoint p) { return num(p.x / 100).ch(' ').num(p.y / 100); }
+  Line& text(std::string_view t) {
+    for (char c : t) buf_[n_++] = c;
+    return *this;
+  }
+  void to(Out& f) { f.write(buf_, static_cast<std::size_t>(n_)); }
+
+ private:
+  char buf_[128];  // four 64-bit numbers and a keyword fit many times
+  int n_ = 0;
+};
+
+// The 32-bit product of a lattice index and a spacing, wrapping as the
+// hardware does.
+inline int32_t latticeOffset(int32_t i, int32_t space) {
+  return static_cast<int32_t>(static_cast<uint32_t>(i) * static_cast<uint32_t>(space));
+}
+
+class PSpass {
+ public:
+  // `lib` may be null for a pass that draws single elements only.
+  PSpass(Out& f, const GDSlibrary* lib) : f_(f), lib_(lib), plain_(plainWalks()) {}
+
+  void begin(const LayerEntry& e) {
+    e_ = &e;
+    fontRef_ = PSfontName(e.name);
+  }
+  bool plain() const { return plain_; }
+
+  // The top structure's own cells, as stored.
+  void top(const GDSstruct& s) {
+    for (const GDScell& c : s.cells) {
+      switch (c.kind) {
+        case KIND_BOUNDARY: boundary(s.boundary(c)); break;
+        case KIND_PATH: path(s.path(c)); break;
+        case KIND_SREF: sref(s.sref(c), GDSidentity); break;
+        case KIND_AREF: aref(s.aref(c), GDSidentity); break;
+        case KIND_TEXT: text(s.text(c), GDSidentity); break;
+        default: break;
+      }
+    }
+  }
+
+  void boundary(const GDSboundary& b) {
+    if (b.layer != e_->gdsno || b.npoints <= 0) return;
+    if (GDSisRectangle(b)) {
+      const GDSpoint p0 = b.points[0];
+      const GDSpoint p2 = b.points[2];
+      Line()
+          .point(p0)
+          .ch(' ')
+          .num((static_cast<int64_t>(p2.x) - p0.x) / 100)
+          .ch(' ')
+          .num((static_cast<int64_t>(p2.y) - p0.y) / 100)
+          .text(" rectstroke\n")
+          .to(f_);
+    } else {
+      polygon(b);
+      f_.put(std::string_view("closepath stroke\n"));
+    }
+    polygon(b);
+    f_.put(std::string_view("closepath\n"));
+    if (e_->fill) {
+      f_.put(std::string_view("fill\n"));
+    } else if (e_->hatch == 1 || e_->hatch == 2) {
+      f_.put(fontRef_);
+      f_.put(std::string_view(" findfont patternfill\n"));
+    }
+  }
+
+  void path(const GDSpath& p) {
+    if (p.layer != e_->gdsno) return;
+    GDSboundary outline = PathToBoundary(p, outline_);
+    if (outline.npoints <= 0 || !outline.points) return;
+    boundary(outline);
+  }
+
+  void text(const GDStext& t, const GDStransf& parent) {
+    if (t.layer != e_->gdsno) return;
+    double size = 20 * t.mag;
+    char buf[64];
+    // A size that prints as zero cannot be shown, one beyond any real of
+    // the interpreter cannot be read: such a text is not drawn.
+    if (!(std::fabs(size) <= 1e30)) return;
+    std::snprintf(buf, sizeof buf, "%.3f", size);
+    if (std::strcmp(buf, "0.000") == 0 || std::strcmp(buf, "-0.000") == 0) return;
+    GDStransf m = GDScomposeTransf(t.transf, parent);
+    f_.put(std::string_view("/Helvetica "));
+    f_.put(std::string_view(buf));
+    f_.put(std::string_view(" f\n"));
+    GDSpoint o = GDStransfPoint(GDSpoint{0, 0}, m);
+    PSputString(f_, t.string);
+    Line().ch(' ').point(o).text(" t\n").to(f_);
+  }
+
+  void sref(const GDSsref& r, const GDStransf& parent) {
+    if (skip(r.structptr)) return;
+    GDStransf m = GDScomposeTransf(r.transf, parent);
+    cells(r.structptr, m);
+  }
+
+  void aref(const GDSaref& a, const GDStransf& parent) {
+    if (skip(a.structptr)) return;
+    GDStransf p = GDScomposeTransf(a.transf, parent);
+    for (int32_t i = 0; i < a.cols; ++i) {
+      for (int32_t j = 0; j < a.rows; ++j) {
+        GDStransf o = GDSoffsetTransf(
+            GDSidentity, GDSpoint{latticeOffset(i, a.colspace), latticeOffset(j, a.rowspace)});
+        GDStransf m = GDScomposeTransf(o, p);
+        cells(a.structptr, m);
+      }
+    }
+  }
+
+ private:
+  // Whether the fast walk can leave out a reference to this structure.
+  bool skip(int32_t structptr) const {
+    if (plain_) return false;
+    return structptr < 0 || !hasLayerBelow(*lib_, structptr, e_->gdsno);
+  }
+
+  // The cells of a referenced structure under the accumulated transform t:
+  // boundaries and paths are drawn from transformed copies.
+  void cells(int32_t structptr, const GDStransf& t) {
+    Descent d(*lib_, structptr);
+    const GDSstruct* s = d.target();
+    if (!s) return;
+    for (const GDScell& c : s->cells) {
+      switch (c.kind) {
+        case KIND_BOUNDARY: {
+          const GDSboundary& b = s->boundary(c);
+          if (!plain_ && b.layer != e_->gdsno) break;
+          GDSboundary copy = b;
+          copy.points = copyPoints(b.points, b.npoints);
+          GDStransfBoundary(copy, t);
+          boundary(copy);
+          break;
+        }
+        case KIND_PATH: {
+          const GDSpath& p = s->path(c);
+          if (!plain_ && p.layer != e_->gdsno) break;
+          GDSpath copy = p;
+          copy.points = copyPoints(p.points, p.npoints);
+          GDStransfPath(copy, t);
+          path(copy);
+          break;
+        }
+        case KIND_SREF: sref(s->sref(c), t); break;
+        case KIND_AREF: aref(s->aref(c), t); break;
+        case KIND_TEXT: text(s->text(c), t); break;
+        default: break;
+      }
+    }
+  }
+
+  GDSpoint* copyPoints(const GDSpoint* p, int32_t n) {
+    if (n <= 0 || !p) return nullptr;
+    points_.assign(p, p + n);
+    return points_.data();
+  }
+
+  void polygon(const GDSboundary& b) {
+    const GDSpoint* p = b.points;
+    int32_t n = b.npoints;
+    Line().point(p[n - 1]).text(" m\n").to(f_);
+    for (int32_t i = n - 2; i >= 0; --i) Line().point(p[i]).text(" l\n").to(f_);
+  }
+
+  Out& f_;
+  const GDSlibrary* lib_;
+  const bool plain_;
+  const LayerEntry* e_ = nullptr;
+  std::string fontRef_;
+  std::vector<GDSpoint> points_;   // transformed copy of one element
+  std::vector<GDSpoint> outline_;  // outline of one wire
+};
+
+}  // namespace
+
+void PSwriteBoundary(Out& f, const GDSboundary& b, const LayerEntry& e) {
+  PSpass pass(f, nullptr);
+  pass.begin(e);
+  pass.boundary(b);
+}
+
+void PSwritePath(Out& f, const GDSpath& p, const LayerEntry& e) {
+  PSpass pass(f, nullptr);
+  pass.begin(e);
+  pass.path(p);
+}
+
+void PSwriteSref(Out& f, const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent,
+                 const LayerEntry& e) {
+  PSpass pass(f, &lib);
+  pass.begin(e);
+  pass.sref(r, parent);
+}
+
+void PSwriteAref(Out& f, const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent,
+                 const LayerEntry& e) {
+  PSpass pass(f, &lib);
+  pass.begin(e);
+  pass.aref(a, parent);
+}
+
+void PSwriteText(Out& f, const GDStext& t, const GDStransf& parent, const LayerEntry& e) {
+  PSpass pass(f, nullptr);
+  pass.begin(e);
+  pass.text(t, parent);
+}
+
+void PSwritePage(const GDSlibrary& lib, LayerTable& table, const std::string& psPath,
+                 const std::string& configPath, const std::string& top) {
+  std::FILE* cfg = std::fopen(configPath.c_str(), "r");
+  if (!cfg) fatal("Couldn't open %s for reading. Aborting...\n", configPath.c_str());
+  int count = ReadLayerConfig(cfg, table);
+  table.layerCount = count;
+  if (count < 2) {
+    std::fclose(cfg);
+    return;
+  }
+  std::fclose(cfg);
+
+  std::unique_ptr<Out> file = openOutFile(psPath);
+  if (!file) fatal("Couldn't open %s for writing. Aborting...\n", psPath.c_str());
+  Out& f = *file;
+
+  PSwritePrologue(f);
+  for (int i = 1; i < count; ++i) PSwriteHatch(f, table[i]);
+  f.put(std::string_view("%%End of prologue\n"));
+
+  const GDSstruct* s = GDSfindStruct(lib, top);
+  if (!s) {
+    err().printf("Couldn't find the structure named \"%s\"\n", top.c_str());
+    file->close();
+    return;
+  }
+
+  // Page fit. Nothing drawn counts as an extent of one point at the
+  // origin; the differences are taken wide enough never to overflow.
+  GDSbbox e = GDSbboxStruct(lib, *s);
+  if (e.empty()) e = GDSbbox{0, 0, 0, 0};
+  double scalex = 52020.0 / static_cast<double>(static_cast<int64_t>(e.maxx) - e.minx);
+  double scaley = 67320.0 / static_cast<double>(static_cast<int64_t>(e.maxy) - e.miny);
+  err().printf("scalex = %f, scaley = %f\n", scalex, scaley);
+  double scale = scaley <= scalex ? scaley : scalex;
+  if (std::isinf(scale)) scale = 1.0;  // a single point: no size to fit
+  f.printf("%f %f scale\n", scale, scale);
+  f.printf("%f %f translate\n", 45.9 / scale - e.minx / 100.0, 59.4 / scale - e.miny / 100.0);
+  f.put(std::string_view("0 setlinewidth\n"));
+
+  PSpass pass(f, &lib);
+  TopDescent guard(lib, *s);
+  for (int i = 1; i < count; ++i) {
+    const LayerEntry& entry = table[i];
+    if (entry.hidden) continue;
+    f.put(std::string_view("% Layer "));
+    putCommentName(f, entry.name);
+    f.put('\n');
+    f.printf("gsave\n%.3f %.3f %.3f setrgbcolor\nnewpath\n", colour(entry.red), colour(entry.green),
+             colour(entry.blue));
+    if (!pass.plain() && !hasLayerBelow(lib, *s, entry.gdsno)) continue;
+    pass.begin(entry);
+    pass.top(*s);
+  }
+  f.put(std::string_view("showpage\n"));
+  file->close();
+}
+
+}  // namespace qm
