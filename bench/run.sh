@@ -17,9 +17,9 @@ if [ "$what" = all ] || [ "$what" = read ]; then
   gen flat flat.gds
   gen deep deep.gds
   echo "== read, flat (2M rectangles), echo to /dev/null"
-  $B/bench/bench_run $B/quillmask "$W/flat.gds" "$W" 2000000
+  $B/bench/bench_run "$PWD/$B/quillmask" "$W/flat.gds" "$W" 2000000
   echo "== read, deep (2M references and arrays), echo to /dev/null"
-  $B/bench/bench_run $B/quillmask "$W/deep.gds" "$W" 2000000
+  $B/bench/bench_run "$PWD/$B/quillmask" "$W/deep.gds" "$W" 2000000
 fi
 if [ "$what" = all ] || [ "$what" = chip ]; then
   gen chipa chipa.gds
@@ -29,7 +29,7 @@ if [ "$what" = all ] || [ "$what" = chip ]; then
     $B/bench/gen_layout config "$W/cfg$layers" $layers
     for c in chipa chipb chipc; do
       echo "== $c, $layers visible layers, -s TOP"
-      $B/bench/bench_run $B/quillmask "$W/$c.gds" "$W" -- -s TOP -c "$W/cfg$layers"
+      $B/bench/bench_run "$PWD/$B/quillmask" "$W/$c.gds" "$W" -- -s TOP -c "$W/cfg$layers"
     done
   done
 fi

@@ -88,20 +88,14 @@ void Out::grow(std::size_t n) {
 }
 
 void Out::putInt(long long v) {
-  char tmp[24];
-  char* e = tmp + sizeof tmp;
-  char* s = e;
-  unsigned long long u = v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-  do {
-    *--s = static_cast<char>('0' + u % 10);
-    u /= 10;
-  } while (u);
-  if (v < 0) *--s = '-';
-  write(s, static_cast<std::size_t>(e - s));
+  char* p = reserve(24);
+  commit(formatInt(p, v));
 }
 
 void Out::putFixed6(double v) {
-  if (v == static_cast<double>(static_cast<long long>(v)) && v > -1e15 && v < 1e15 &&
+  // The range test comes first: converting a value beyond long long (or a
+  // NaN) is undefined.
+  if (v > -1e15 && v < 1e15 && v == static_cast<double>(static_cast<long long>(v)) &&
       !(v == 0.0 && std::signbit(v))) {
     putInt(static_cast<long long>(v));
     write(".000000", 7);

@@ -82,18 +82,18 @@ class Out {
 };
 
 // Writes printf("%d") of v at p; returns the end.
-inline char* formatInt(char* p, int32_t v) {
-  uint32_t u = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+inline char* formatInt(char* p, int64_t v) {
+  uint64_t u = v < 0 ? 0ull - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
   if (v < 0) *p++ = '-';
-  char tmp[12];
-  char* t = tmp + sizeof tmp;
+  int n = 1;
+  for (uint64_t t = u; t >= 10; t /= 10) ++n;
+  char* e = p + n;
+  char* q = e;
   do {
-    *--t = static_cast<char>('0' + u % 10);
+    *--q = static_cast<char>('0' + u % 10);
     u /= 10;
   } while (u);
-  std::size_t n = static_cast<std::size_t>(tmp + sizeof tmp - t);
-  std::memcpy(p, t, n);
-  return p + n;
+  return e;
 }
 
 // Standard output and standard error of the program (buffered).

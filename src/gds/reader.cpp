@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <unordered_map>
 
 #include "common/out.h"
@@ -233,8 +234,22 @@ class Reader {
     if (next(r) != R_XY) fatal("Missing XY field in %s element. Abort!\n", kind);
     b.points = readPoints(r, b.npoints);
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in %s element. Abort!\n", kind);
-    if (box) out().printf("Box on layer %d, boxtype %d:\n", b.layer, b.datatype);
-    else out().printf("Boundary on layer %d, datatype %d:\n", b.layer, b.datatype);
+    Out& o = out();
+    char* q = o.reserve(96);
+    if (box) {
+      std::memcpy(q, "Box on layer ", 13);
+      q = formatInt(q + 13, b.layer);
+      std::memcpy(q, ", boxtype ", 10);
+      q = formatInt(q + 10, b.datatype);
+    } else {
+      std::memcpy(q, "Boundary on layer ", 18);
+      q = formatInt(q + 18, b.layer);
+      std::memcpy(q, ", datatype ", 11);
+      q = formatInt(q + 11, b.datatype);
+    }
+    *q++ = ':';
+    *q++ = '\n';
+    o.commit(q);
     echoPoints(b.points, b.npoints);
     s.cells.push_back({box ? KIND_BOX : KIND_BOUNDARY, static_cast<uint32_t>(s.boundaries.size())});
     s.boundaries.push_back(b);

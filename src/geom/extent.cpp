@@ -300,7 +300,7 @@ class Walker {
       int64_t x0, x1, y0, y1;
       productRange(a.cols, a.colspace, x0, x1);
       productRange(a.rows, a.rowspace, y0, y1);
-      if (acc.t.a < -5) {
+      if (acc.t.a < 0) {
         const int64_t lo = -x1;
         x1 = -x0;
         x0 = lo;

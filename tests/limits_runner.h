@@ -1,0 +1,90 @@
+// Runs a built program with a deadline, its standard output kept in a
+// file (the runs of the limit tests print hundreds of megabytes), and can
+// stop it early once a file it writes satisfies a condition.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runner.h"
+
+namespace qmtest {
+
+struct TimedResult {
+  int status = -1;        // exit status, 128 + signal when killed by a signal
+  bool signaled = false;  // ended by a signal it did not get from us
+  bool timedOut = false;  // still running at the deadline: killed
+  bool stoppedEarly = false;  // killed because `stopWhen` held
+  double seconds = 0;
+  std::string err;
+  std::string outPath;  // standard output, in the folder of the run
+};
+
+// Runs `prog args` in `cwd` with standard input from `stdinPath` (or
+// /dev/null), standard output to cwd/stdout.txt (or /dev/null when
+// `keepStdout` is false) and standard error to cwd/stderr.txt. Polls
+// `stopWhen` every 50 ms; when it returns true the program is killed and
+// the run counts as stopped early.
+inline TimedResult runTimed(const std::string& prog, const std::vector<std::string>& args, const std::string& cwd,
+                            double deadlineSeconds, const std::function<bool()>& stopWhen = {},
+                            const std::string& stdinPath = "/dev/null", bool keepStdout = true) {
+  TimedResult r;
+  r.outPath = keepStdout ? cwd + "/stdout.txt" : "/dev/null";
+  std::string errPath = cwd + "/stderr.txt";
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    int in = open(stdinPath.c_str(), O_RDONLY);
+    int o = open(r.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || o < 0 || e < 0) _exit(127);
+    dup2(in, 0);
+    dup2(o, 1);
+    dup2(e, 2);
+    close(in);
+    close(o);
+    close(e);
+    if (chdir(cwd.c_str()) != 0) _exit(127);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(prog.c_str()));
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(prog.c_str(), argv.data());
+    _exit(127);
+  }
+  int st = 0;
+  for (;;) {
+    pid_t w = waitpid(pid, &st, WNOHANG);
+    if (w == pid) break;
+    double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    bool stop = stopWhen && stopWhen();
+    if (stop || t > deadlineSeconds) {
+      (stop ? r.stoppedEarly : r.timedOut) = true;
+      kill(pid, SIGKILL);
+      waitpid(pid, &st, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (WIFEXITED(st)) {
+    r.status = WEXITSTATUS(st);
+  } else {
+    r.status = 128 + WTERMSIG(st);
+    r.signaled = !r.timedOut && !r.stoppedEarly;
+  }
+  r.err = readFile(errPath);
+  return r;
+}
+
+}  // namespace qmtest
