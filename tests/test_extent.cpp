@@ -373,15 +373,33 @@ TEST(Extent, DeepChainOfTranslations) {
   EXPECT_FALSE(reachesCycle(L.lib, 0));
 }
 
-TEST(Extent, DeepChainOfRotations) {
+TEST(Extent, DeepChainsOfRotationsAndMirrors) {
   const int32_t n = 100000;
-  LibBuilder L = chain(n, GDSmakeTransf({3, 1}, 0, 90, 1));
+  for (const GDStransf& step : {GDSmakeTransf({3, 1}, 0, 90, 1), GDSmakeTransf({0, 0}, 0, 90, 1),
+                                GDSmakeTransf({2, 0}, 1, 0, 1)}) {
+    LibBuilder L = chain(n, step);
+    geomtest::onBigStack([&] {
+      Measured fast = measure(L.lib, 0, false);
+      Measured plain = measure(L.lib, 0, true);
+      EXPECT_EQ(fast.box, plain.box);
+      EXPECT_EQ(fast.c, plain.c);
+      EXPECT_EQ(fast.c.status, 0);
+    });
+  }
+}
+
+TEST(Walk, DeepChainWithACycleAtTheBottom) {
+  const int32_t n = 100000;
+  LibBuilder L = chain(n, shift(1, 1));
+  L.sref(n - 1, n - 2, GDSidentity);
+  EXPECT_TRUE(reachesCycle(L.lib, 0));
+  EXPECT_TRUE(hasLayerBelow(L.lib, 0, 42));
   geomtest::onBigStack([&] {
-    Measured fast = measure(L.lib, 0, false);
-    Measured plain = measure(L.lib, 0, true);
-    EXPECT_EQ(fast.box, plain.box);
-    EXPECT_EQ(fast.c, plain.c);
-    EXPECT_EQ(fast.c.status, 0);
+    for (bool plain : {false, true}) {
+      Measured m = measure(L.lib, 0, plain);
+      EXPECT_EQ(m.c.status, 1);
+      EXPECT_EQ(m.c.err, std::string(kShort) + "Cyclic reference to structure \"S99998\". Aborting\n");
+    }
   });
 }
 

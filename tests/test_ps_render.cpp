@@ -87,8 +87,9 @@ void render(const std::string& gs, const std::string& ps, int dpi, Raster* raste
   std::vector<std::string> args = {"-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", "-dFIXEDMEDIA",
                                    "-dDEVICEWIDTHPOINTS=612",
                                    "-dDEVICEHEIGHTPOINTS=" + std::to_string(static_cast<int>(heightPoints)),
-                                   raster ? "-sDEVICE=ppmraw" : "-sDEVICE=png16m", "-r" + std::to_string(dpi),
-                                   "-sOutputFile=" + d.file(raster ? "page.ppm" : "page.png"), d.file("page.ps")};
+                                   "-sDEVICE=ppmraw", "-r" + std::to_string(dpi),
+                                   "-sOutputFile=" + (raster ? d.file("page.ppm") : std::string("/dev/null")),
+                                   d.file("page.ps")};
   qmtest::RunResult r = qmtest::run(gs, args, d.path());
   EXPECT_EQ(r.status, 0) << "at " << dpi << " dpi:\n" << r.out << r.err;
   EXPECT_EQ(r.out.find("Error"), std::string::npos) << r.out;
@@ -208,7 +209,7 @@ TEST(PsRender, EveryPageRendersAtAnyResolution) {
     b.boundary(cell, 1, {{0, 0}, {4000, 300}, {2500, 3500}, {0, 0}});
     b.path(cell, 2, 2, 300, {{0, 0}, {3000, 0}, {3000, 2000}});
     b.text(cell, 3, "a(b)\\c\xe9)", shift(0, 0), 0.3);
-    b.aref(top, cell, 4, 3, 5000, 4000, qm::GDStransf{0, -1, 0, 1, 0, 0});
+    b.aref(top, cell, 2, 2, 5000, 4000, qm::GDStransf{0, -1, 0, 1, 0, 0});
     b.rect(top, 4, -30000, -2000, -1000, 15000);
     b.text(top, 3, "((", shift(-25000, 0), 0);
     std::string config = block("fine", 1, "hatch single angle 33 step 0.01") +

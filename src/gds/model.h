@@ -37,6 +37,9 @@ struct GDSboundary {
   int32_t layer = 0;
   int32_t datatype = 0;
   int32_t npoints = 0;
+  // A BOX element (tolerant reading): drawn and measured like a boundary on
+  // the bucket (layer, boxtype), listed as a box.
+  bool box = false;
   GDSpoint* points = nullptr;
 };
 

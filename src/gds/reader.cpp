@@ -251,7 +251,8 @@ class Reader {
     *q++ = '\n';
     o.commit(q);
     echoPoints(b.points, b.npoints);
-    s.cells.push_back({box ? KIND_BOX : KIND_BOUNDARY, static_cast<uint32_t>(s.boundaries.size())});
+    b.box = box;
+    s.cells.push_back({KIND_BOUNDARY, static_cast<uint32_t>(s.boundaries.size())});
     s.boundaries.push_back(b);
   }
 
@@ -523,7 +524,7 @@ void writeListing(Out& f, const GDSlibrary& lib, const GDSstruct& s) {
   f.put("\nand the cells:\n:");
   for (const auto& c : s.cells) {
     switch (c.kind) {
-      case KIND_BOUNDARY: f.put("BOUNDARY, "); break;
+      case KIND_BOUNDARY: f.put(s.boundary(c).box ? "BOX, " : "BOUNDARY, "); break;
       case KIND_PATH: f.put("PATH, "); break;
       case KIND_SREF:
         f.put("SREF(");

@@ -29,10 +29,10 @@ void HPGLwriteBoundary(Out& f, const GDSboundary& b, const LayerEntry& e);
 // One text placed under `parent`, when it lies on the entry's layer.
 void HPGLwriteText(Out& f, const GDStext& t, const GDStransf& parent, const LayerEntry& e);
 
-// The plot geometry of an extent. The reported values follow the plain
-// formulas on 32-bit differences (they can be inf, nan or come from a
-// wrapped difference); the plot values never do: an empty extent counts as
-// (0, 0, 0, 0), the differences are taken exactly (64-bit), a zero width
+// The plot geometry of an extent. An empty extent counts as (0, 0, 0, 0)
+// and the differences of the coordinates are taken in 64 bits, so they
+// never wrap. The reported scale factors follow the plain formulas and are
+// inf for a zero width or height; the plot values never are: a zero width
 // takes the height, a zero height the width, both zero become 100, and
 // every integer is clamped to the 32-bit range.
 struct HPGLgeometry {
