@@ -90,4 +90,20 @@ TEST(PovRun, UnwritableSceneStopsTheRun) {
   EXPECT_FALSE(d.exists("result.plt"));
 }
 
+TEST(PovRun, ConfigurationWithoutLayersDrawsNothing) {
+  qmtest::TempDir d;
+  d.write("chip.gds", chip());
+  d.write(".layers.config", "# only a comment\n");
+  qmtest::RunResult r = qmtest::quillmask({"-i", "chip.gds", "-s", "TOP"}, d.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::string scene = d.read("result.pov");
+  EXPECT_EQ(scene.find("#declare"), std::string::npos) << scene;
+  EXPECT_EQ(scene.find("object {"), std::string::npos) << scene;
+  const std::string tail = "light_source { <530.000000,815.000000,-55.000000> color rgb <1.0, 1.0, 1.0> }\n\n"
+                           "// end of povray file\n";
+  ASSERT_GE(scene.size(), tail.size());
+  EXPECT_EQ(scene.substr(scene.size() - tail.size()), tail);
+  povtest::expectRenders(scene);
+}
+
 }  // namespace

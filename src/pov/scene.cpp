@@ -26,6 +26,7 @@
 #include "common/out.h"
 #include "common/walkmode.h"
 #include "geom/extent.h"
+#include "geom/numeric.h"
 #include "geom/outline.h"
 #include "geom/transf.h"
 #include "geom/walk.h"
@@ -34,9 +35,8 @@
 namespace qm {
 namespace {
 
-// 32-bit products that wrap instead of overflowing.
-int32_t wrapMul(int32_t a, int32_t b) {
-  return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+int32_t wrapAdd32(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
 
 // Numbers written into the scene are always finite.
@@ -441,8 +441,10 @@ bool SceneWriter::declareStruct(const POVstructList::Node& node) {
   if (visibleCount == 0) return false;
 
   GDSbbox bb = GDSbboxStruct(lib_, *s);
-  double dx = static_cast<double>(static_cast<int64_t>(bb.maxx) - bb.minx);
-  double dy = static_cast<double>(static_cast<int64_t>(bb.maxy) - bb.miny);
+  // 32-bit differences, wrapping as two's complement (the empty extent's
+  // do). The line is only informative.
+  double dx = wrapSub32(bb.maxx, bb.minx);
+  double dy = wrapSub32(bb.maxy, bb.miny);
   err().printf("scalex = %f, scaley = %f\n", 52020 / dx, 67320 / dy);
 
   std::string id = POVescapeName(node.name);
@@ -593,7 +595,7 @@ void SceneWriter::writeAref(const GDSaref& a, const GDStransf& t) {
   GDStransf p = GDScomposeTransf(a.transf, t);
   for (int32_t i = 0; i < a.cols; ++i) {
     for (int32_t j = 0; j < a.rows; ++j) {
-      GDStransf member = GDSoffsetTransf(GDSidentity, GDSpoint{wrapMul(i, a.colspace), wrapMul(j, a.rowspace)});
+      GDStransf member = GDSoffsetTransf(GDSidentity, GDSpoint{wrapMul32(i, a.colspace), wrapMul32(j, a.rowspace)});
       writeSref(a.sname, member, p);
     }
   }
@@ -610,14 +612,16 @@ void SceneWriter::writeScene(const GDSstruct& top, const std::string& topName) {
   double yscale = 1e-6 / lib_.meterunit;
   if (!std::isfinite(yscale)) yscale = 1e-6 / 1e-9;
 
-  // Differences and sums of the extent are exact (the empty extent's
-  // overflow them in 32 bits). A single point has no distance to the point
-  // the camera looks at: the camera then stands one unit above it.
-  int64_t minx = bb.minx, miny = bb.miny, maxx = bb.maxx, maxy = bb.maxy;
-  double h = static_cast<double>(std::llabs(maxx - minx)) + static_cast<double>(std::llabs(maxy - miny));
+  // Differences and sums of the extent are 32-bit, wrapping as two's
+  // complement (the empty extent's differences do). A single point has no
+  // distance to the point the camera looks at, which the scene language
+  // refuses: the camera then stands one unit above it.
+  const double minx = bb.minx, miny = bb.miny, maxx = bb.maxx;
+  double h = static_cast<double>(std::llabs(static_cast<int64_t>(wrapSub32(bb.maxx, bb.minx)))) +
+             static_cast<double>(std::llabs(static_cast<int64_t>(wrapSub32(bb.maxy, bb.miny))));
   if (h == 0) h = 1;
-  double lookx = static_cast<double>(minx + maxx) / 2.0;
-  double looky = static_cast<double>(miny + maxy) / 2.0;
+  double lookx = wrapAdd32(bb.minx, bb.maxx) / 2.0;
+  double looky = wrapAdd32(bb.miny, bb.maxy) / 2.0;
 
   f_.put("// POVRAY file generated from quillmask-0.3.1\n");
   f_.printf("// Top level cell is %s (or %s if escaping is needed.)\n", topName.c_str(), id.c_str());
@@ -628,12 +632,11 @@ void SceneWriter::writeScene(const GDSstruct& top, const std::string& topName) {
   f_.printf("//   by %e at the end of the file.\n", yscale);
   f_.put("\n");
   f_.put("camera {\n");
-  f_.printf(" location <%f,%f,%f>\n", static_cast<double>(minx), h, static_cast<double>(miny));
+  f_.printf(" location <%f,%f,%f>\n", minx, h, miny);
   f_.printf(" look_at <%f,0,%f>\n", lookx, looky);
   f_.put("}\n");
   f_.put("global_settings { ambient_light rgb <4.5,4.5,4.5> }\n");
-  f_.printf("light_source { <%f,%f,%f> color rgb <1.0, 1.0, 1.0> }\n", static_cast<double>(maxx), h,
-            static_cast<double>(miny));
+  f_.printf("light_source { <%f,%f,%f> color rgb <1.0, 1.0, 1.0> }\n", maxx, h, miny);
   f_.put("\n");
 
   int n = table_.layerCount;
