@@ -7,6 +7,7 @@
 
 #include "common/out.h"
 #include "layers/config.h"
+#include "gdsw.h"
 #include "runner.h"
 
 namespace {
@@ -187,6 +188,33 @@ TEST(Layergen, OutputReadsBackAsConfiguration) {
   EXPECT_EQ(t[9].green, 0.6);
   EXPECT_EQ(t[9].blue, 0.2);
   EXPECT_EQ(t[9].depth, 0.8);
+}
+
+}  // namespace
+
+namespace {
+
+// layergen's output, with its layers made visible, drives a whole drawing.
+TEST(LayergenEndToEnd, ItsConfigurationDrawsALayout) {
+  qmtest::TempDir d;
+  auto gen = qmtest::run(QM_LAYERGEN, {}, d.path(), "diff x 1 0\npoly x 2 0\nmetal1 x 8 0\n");
+  ASSERT_EQ(gen.status, 0);
+  std::string cfg = gen.out;
+  for (std::size_t at; (at = cfg.find("hidden yes")) != std::string::npos;) cfg.replace(at, 10, "hidden no");
+  d.write("layers.config", cfg);
+  gdsw::Gds g;
+  g.lib().bgnstr("TOP").rect(1, 0, 0, 0, 4000, 2000).path(2, 0, 0, 200, {{2000, -500}, {2000, 2500}});
+  g.text(8, 0, "OUT", 100, 100).endstr().endlib();
+  d.write("in.gds", g.bytes);
+  auto r = qmtest::quillmask({"-i", "in.gds", "-s", "TOP", "-c", "layers.config"}, d.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string ps = d.read("result.ps");
+  EXPECT_NE(ps.find("/FONTdiff true definepattern pop\n"), std::string::npos);
+  EXPECT_NE(ps.find("% Layer poly\n"), std::string::npos);
+  EXPECT_NE(ps.find("0 0 40 20 rectstroke\n"), std::string::npos);
+  EXPECT_NE(ps.find("(OUT) 1 1 t\n"), std::string::npos);
+  EXPECT_NE(d.read("result.pov").find("#declare GDS_TEX_8 = texture { // Layer name: metal1 \n"), std::string::npos);
+  EXPECT_NE(d.read("result.plt").find("SP2\nFT4,"), std::string::npos);
 }
 
 }  // namespace

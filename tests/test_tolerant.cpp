@@ -134,3 +134,41 @@ TEST(Tolerant, StrictLibrariesGiveIdenticalResults) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string customWire(int width, int bgn, int end, const Pts& p) {
+  return R(PATH) + kLayer + kDt + R(PATHTYPE, i2(4)) + R(WIDTH, i4(width)) + R(BGNEXTN, i4(bgn)) +
+         R(ENDEXTN, i4(end)) + R(XY, xy(p)) + kEndel;
+}
+
+TEST(Tolerant, CustomWireEndsFollowTheirExtensions) {
+  TempDir d;
+  d.write("c", "newlayer gdsno 3 hidden no fill yes endlayer\n");
+  auto extent = [&](const std::string& body) {
+    std::string input = Gds().lib().bgnstr("TOP").raw(body).endstr().endlib().bytes;
+    auto r = qmtest::quillmask({"-t", "-s", "TOP", "-c", "c"}, d.path(), input);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.err.substr(0, r.err.find('\n'));
+  };
+  // Start moved back by 5, end pulled in by 3.
+  EXPECT_EQ(extent(customWire(20, 5, -3, {{0, 0}, {100, 0}})), "minx = -5, miny = -10, maxx = 97, maxy = 10");
+  // Under a magnified, rotated reference the extensions scale with the width.
+  std::string input = Gds().lib().bgnstr("W").raw(customWire(20, 5, -3, {{0, 0}, {100, 0}})).endstr()
+                          .bgnstr("TOP").sref("W", 0, 0, {true, false, true, 2, true, 90}).endstr().endlib().bytes;
+  auto r = qmtest::quillmask({"-t", "-s", "TOP", "-c", "c"}, d.path(), input);
+  EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "minx = -20, miny = -10, maxx = 20, maxy = 194");
+  // Extensions of half the width give exactly the extended-end outline.
+  Pts bent = {{0, 0}, {300, 40}, {320, 500}, {-100, 510}};
+  std::string a = Gds().lib().bgnstr("TOP").raw(customWire(36, 18, 18, bent)).endstr().endlib().bytes;
+  std::string b = Gds().lib().bgnstr("TOP").path(3, 0, 2, 36, bent).endstr().endlib().bytes;
+  auto ra = qmtest::quillmask({"-t", "-s", "TOP", "-c", "c"}, d.path(), a);
+  std::string psA = d.read("result.ps"), povA = d.read("result.pov"), pltA = d.read("result.plt");
+  auto rb = qmtest::quillmask({"-t", "-s", "TOP", "-c", "c"}, d.path(), b);
+  EXPECT_EQ(ra.err, rb.err);
+  EXPECT_EQ(psA, d.read("result.ps"));
+  EXPECT_EQ(povA, d.read("result.pov"));
+  EXPECT_EQ(pltA, d.read("result.plt"));
+}
+
+}  // namespace

@@ -437,6 +437,10 @@ class Walker {
     GDSpath copy = p;
     copy.points = g_copy.data();
     copy.width = GDStransfWidth(p.width, acc.t);
+    if (copy.hasExtensions) {
+      copy.bgnextn = GDStransfWidth(p.bgnextn, acc.t);
+      copy.endextn = GDStransfWidth(p.endextn, acc.t);
+    }
     thread_local std::vector<GDSpoint> outline;
     bool clamped = false;
     switch (PathOutline(copy, outline, &clamped)) {

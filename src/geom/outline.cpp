@@ -66,12 +66,15 @@ OutlineResult PathOutline(const GDSpath& path, std::vector<GDSpoint>& out, bool*
   using I = int64_t;
 
   GDSpoint o = EndOffset(w, p[0], p[1]);
+  // Extended ends move back by half the width; custom ends (tolerant
+  // reading) by their own extension, computed the same way.
+  GDSpoint b = path.hasExtensions ? EndOffset(path.bgnextn, p[0], p[1]) : o;
   if (path.pathtype == 0) {
     out[0] = {sum(I{p[0].x} + o.x), sum(I{p[0].y} + o.y)};
     out[2 * N - 1] = {sum(I{p[0].x} - o.x), sum(I{p[0].y} - o.y)};
   } else {
-    out[0] = {sum(I{p[0].x} + o.x - o.y), sum(I{p[0].y} + o.y + o.x)};
-    out[2 * N - 1] = {sum(I{p[0].x} - o.x - o.y), sum(I{p[0].y} - o.y + o.x)};
+    out[0] = {sum(I{p[0].x} + o.x - b.y), sum(I{p[0].y} + o.y + b.x)};
+    out[2 * N - 1] = {sum(I{p[0].x} - o.x - b.y), sum(I{p[0].y} - o.y + b.x)};
   }
   out[2 * N] = out[0];
 
@@ -86,14 +89,15 @@ OutlineResult PathOutline(const GDSpath& path, std::vector<GDSpoint>& out, bool*
   }
 
   GDSpoint e = EndOffset(w, p[N - 2], p[N - 1]);
+  GDSpoint f = path.hasExtensions ? EndOffset(path.endextn, p[N - 2], p[N - 1]) : e;
   const I x = p[N - 1].x;
   const I y = p[N - 1].y;
   if (path.pathtype == 0) {
     out[N - 1] = {sum(x + e.x), sum(y + e.y)};
     out[N] = {sum(x - e.x), sum(y - e.y)};
   } else {
-    out[N - 1] = {sum(x + e.x + e.y), sum(y + e.y - e.x)};
-    out[N] = {sum(x - e.x + e.y), sum(y - e.y - e.x)};
+    out[N - 1] = {sum(x + e.x + f.y), sum(y + e.y - f.x)};
+    out[N] = {sum(x - e.x + f.y), sum(y - e.y - f.x)};
   }
   if (clamped && sum.clamped) *clamped = true;
   return OutlineResult::Ok;

@@ -7,6 +7,10 @@ void GDStransfBoundary(GDSboundary& b, const GDStransf& t) { GDStransfPoints(b.p
 void GDStransfPath(GDSpath& p, const GDStransf& t) {
   GDStransfPoints(p.points, p.npoints, t);
   p.width = GDStransfWidth(p.width, t);
+  if (p.hasExtensions) {
+    p.bgnextn = GDStransfWidth(p.bgnextn, t);
+    p.endextn = GDStransfWidth(p.endextn, t);
+  }
 }
 
 }  // namespace qm
