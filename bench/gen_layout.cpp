@@ -4,7 +4,7 @@
 //   gen_layout chipa FILE              100 blocks x 1000 placements of 50 leaf cells on 10 layers
 //   gen_layout chipb FILE              the same with arrays of arrays, rotated, mirrored, magnified placements
 //   gen_layout chipc FILE [levels]     each level places the one below twice (20 levels)
-//   gen_layout config FILE [layers]    a configuration with that many visible layers (1 to 10)
+//   gen_layout config FILE [layers]    layers 1 to 10 configured, that many of them visible
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -52,10 +52,12 @@ int main(int argc, char** argv) {
   long n = argc > 3 ? std::atol(argv[3]) : 0;
   Gds g;
   if (mode == "config") {
+    // Layers 1 to 10 are configured; the first `n` are visible.
     int layers = n ? static_cast<int>(n) : 10;
     std::string cfg;
-    for (int l = 1; l <= layers; ++l) {
-      cfg += "newlayer name L" + std::to_string(l) + " gdsno " + std::to_string(l) + " hidden no\n";
+    for (int l = 1; l <= 10; ++l) {
+      cfg += "newlayer name L" + std::to_string(l) + " gdsno " + std::to_string(l) +
+             (l <= layers ? " hidden no\n" : " hidden yes\n");
       cfg += " red 0." + std::to_string(l % 10) + " green 0.5 blue 0.3\n";
       if (l % 3 == 0) cfg += " hatch single angle 45 step 1\n";
       else if (l % 3 == 1) cfg += " fill yes\n";

@@ -7,11 +7,13 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -163,17 +165,49 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
+// The walks recurse once per nesting level, as in the program, which runs
+// them on a thread with a large stack. One such thread serves every input
+// (a thread per input would cost more than the run).
+class Worker {
+ public:
+  Worker() {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, std::size_t{256} << 20);
+    pthread_t th;
+    if (pthread_create(&th, &attr, loop, this) != 0) qmfuzz::Harness::die("pthread_create");
+    pthread_attr_destroy(&attr);
+    pthread_detach(th);
+  }
+  void run(Job j) {
+    std::unique_lock<std::mutex> lk(m_);
+    job_ = j;
+    pending_ = true;
+    cv_.notify_all();
+    cv_.wait(lk, [&] { return !pending_; });
+  }
+
+ private:
+  static void* loop(void* self) {
+    auto* w = static_cast<Worker*>(self);
+    std::unique_lock<std::mutex> lk(w->m_);
+    for (;;) {
+      w->cv_.wait(lk, [&] { return w->pending_; });
+      work(&w->job_);
+      w->pending_ = false;
+      w->cv_.notify_all();
+    }
+    return nullptr;
+  }
+  std::mutex m_;
+  std::condition_variable cv_;
+  Job job_{};
+  bool pending_ = false;
+};
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  // The walks recurse once per nesting level, as in the program, which
-  // runs them on a thread with a large stack.
+  static Worker* worker = new Worker;
   qmfuzz::Harness::InDir in;
-  Job job{data, size};
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setstacksize(&attr, std::size_t{256} << 20);
-  pthread_t th;
-  if (pthread_create(&th, &attr, work, &job) != 0) qmfuzz::Harness::die("pthread_create");
-  pthread_join(th, nullptr);
-  pthread_attr_destroy(&attr);
+  worker->run(Job{data, size});
   return 0;
 }

@@ -232,8 +232,19 @@ class PSpass {
   void polygon(const GDSboundary& b) {
     const GDSpoint* p = b.points;
     int32_t n = b.npoints;
-    Line().point(p[n - 1]).text(" m\n").to(f_);
-    for (int32_t i = n - 2; i >= 0; --i) Line().point(p[i]).text(" l\n").to(f_);
+    // Formatted straight into the stream's buffer: this is the bulk of a page.
+    auto put = [this](GDSpoint pt, char op) {
+      char* q = f_.reserve(32);
+      q = formatInt(q, pt.x / 100);
+      *q++ = ' ';
+      q = formatInt(q, pt.y / 100);
+      q[0] = ' ';
+      q[1] = op;
+      q[2] = '\n';
+      f_.commit(q + 3);
+    };
+    put(p[n - 1], 'm');
+    for (int32_t i = n - 2; i >= 0; --i) put(p[i], 'l');
   }
 
   Out& f_;
