@@ -395,8 +395,25 @@ class Reader {
     GDSpoint origin{GDSint4(r.data), GDSint4(r.data + 4)};
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in SREF element. Abort!\n");
     ref.transf = GDSmakeTransf(origin, pl.mirror, pl.angle, pl.mag);
-    out().printf("Sref at %d,%d, angle = %.2e, mag = %.2e, mirror = %d of cell named \"%s\"\n", origin.x, origin.y,
-                 pl.angle, pl.mag, pl.mirror, sname.c_str());
+    // "Sref at %d,%d, angle = %.2e, mag = %.2e, mirror = %d of cell named \"%s\"\n"
+    Out& o = out();
+    char* q = o.reserve(64);
+    std::memcpy(q, "Sref at ", 8);
+    q = formatInt(q + 8, origin.x);
+    *q++ = ',';
+    q = formatInt(q, origin.y);
+    std::memcpy(q, ", angle = ", 10);
+    o.commit(q + 10);
+    o.put(angleText_(pl.angle));
+    o.put(", mag = ");
+    o.put(magText_(pl.mag));
+    q = o.reserve(32);
+    std::memcpy(q, ", mirror = ", 11);
+    q = formatInt(q + 11, pl.mirror);
+    std::memcpy(q, " of cell named \"", 16);
+    o.commit(q + 16);
+    o.put(sname);
+    o.put("\"\n");
     s.cells.push_back({KIND_SREF, static_cast<uint32_t>(s.srefs.size())});
     s.srefs.push_back(ref);
   }
@@ -501,6 +518,22 @@ class Reader {
     s.cells.push_back({KIND_TEXT, static_cast<uint32_t>(s.texts.size())});
     s.texts.push_back(std::move(tx));
   }
+
+  // "%.2e" of the last value seen: placements repeat a few values.
+  struct ExpCache {
+    double v = 0;
+    bool valid = false;
+    char text[40];
+    std::string_view operator()(double x) {
+      if (!valid || std::memcmp(&x, &v, sizeof x) != 0) {
+        std::snprintf(text, sizeof text, "%.2e", x);
+        v = x;
+        valid = true;
+      }
+      return text;
+    }
+  };
+  ExpCache angleText_, magText_;
 
   RecordStream rs_;
   const ReadOptions& opt_;
