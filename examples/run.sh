@@ -3,11 +3,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQM_TESTS=OFF >/dev/null
-cmake --build build -j"$(nproc)" --target quillmask layergen make_example >/dev/null
+cmake -S . -B build-example -DCMAKE_BUILD_TYPE=Release -DQM_TESTS=OFF >/dev/null
+cmake --build build-example -j"$(nproc)" --target quillmask layergen make_example >/dev/null
 mkdir -p examples/out
 cd examples/out
-../../build/make_example demo.gds
-../../build/quillmask -i demo.gds -s TOP -c ../demo.layers.config >echo.txt 2>messages.txt
+../../build-example/make_example demo.gds
+../../build-example/quillmask -i demo.gds -s TOP -c ../demo.layers.config >echo.txt 2>messages.txt
 echo "wrote examples/out: result.ps result.pov result.plt result.txt (echo in echo.txt, messages in messages.txt)"
 ls -l result.ps result.pov result.plt result.txt

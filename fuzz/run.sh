@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-build=${FUZZ_BUILD:-build-fuzz}
+build=$(realpath -m "${FUZZ_BUILD:-build-fuzz}")  # absolute: the targets change folder while they run
 seconds=${FUZZ_SECONDS:-60}
 targets=(reader config run)
 
@@ -48,7 +48,8 @@ for t in "${targets[@]}"; do
     tail -n 60 "$build/fuzz_$t.log"
     status=1
   else
-    grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|stat::new_units_added)|cov: ' "$build/fuzz_$t.log" | tail -n 4
+    # The closing figures: executions, coverage, corpus, memory.
+    grep -E '^#[0-9]+[[:space:]]+DONE' "$build/fuzz_$t.log" | tail -n 1
   fi
 done
 
