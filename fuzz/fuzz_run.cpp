@@ -7,6 +7,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -31,10 +32,11 @@ namespace {
 constexpr const char* kConfig = "run.layers.config";
 constexpr const char* kFiles[3] = {"fuzz.ps", "fuzz.pov", "fuzz.plt"};
 
-// Inputs whose drawing is larger than this many element instances are
-// skipped: the writers are linear in it, and an input of a few bytes can
-// ask for billions (the limit tests cover those).
-constexpr double kMaxInstances = 50000;
+// Inputs whose drawing is larger than this many points (of every element
+// instance, references counting one each) are skipped: the writers are
+// linear in it, and an input of a few bytes can ask for billions (the
+// limit tests cover those).
+constexpr double kMaxWork = 200000;
 
 struct Outcome {
   bool skipped = false;
@@ -54,20 +56,22 @@ std::string slurp(const char* path, bool& exists) {
   return s.str();
 }
 
-// Element instances drawn below structure i (references count one each);
-// a reference back onto the descent path counts nothing (the writers stop
-// on it), an unbound one counts one.
-double instances(const qm::GDSlibrary& lib, int32_t i, std::vector<double>& memo, std::vector<char>& onPath) {
+// Points drawn below structure i, over all instances; a reference back
+// onto the descent path counts nothing (the writers stop on it), an
+// unbound one counts one.
+double work(const qm::GDSlibrary& lib, int32_t i, std::vector<double>& memo, std::vector<char>& onPath) {
   auto k = static_cast<std::size_t>(i);
   if (onPath[k]) return 0;
   if (memo[k] >= 0) return memo[k];
   onPath[k] = 1;
   const qm::GDSstruct& s = lib.structs[k];
-  double n = static_cast<double>(s.boundaries.size() + s.paths.size() + s.texts.size());
-  for (const auto& r : s.srefs) n += 1 + (r.structptr >= 0 ? instances(lib, r.structptr, memo, onPath) : 0);
+  double n = static_cast<double>(s.texts.size());
+  for (const auto& b : s.boundaries) n += 1 + std::max(b.npoints, 0);
+  for (const auto& p : s.paths) n += 1 + 4.0 * std::max(p.npoints, 0);  // the outline has about four per point
+  for (const auto& r : s.srefs) n += 1 + (r.structptr >= 0 ? work(lib, r.structptr, memo, onPath) : 0);
   for (const auto& a : s.arefs) {
     double members = a.cols > 0 && a.rows > 0 ? static_cast<double>(a.cols) * a.rows : 0;
-    n += 1 + members * (1 + (a.structptr >= 0 ? instances(lib, a.structptr, memo, onPath) : 0));
+    n += 1 + members * (1 + (a.structptr >= 0 ? work(lib, a.structptr, memo, onPath) : 0));
   }
   onPath[k] = 0;
   memo[k] = n;
@@ -91,7 +95,7 @@ Outcome runOnce(const uint8_t* data, std::size_t size, const std::string& top, b
       if (t >= 0) {
         std::vector<double> memo(lib->structs.size(), -1);
         std::vector<char> onPath(lib->structs.size(), 0);
-        if (instances(*lib, t, memo, onPath) > kMaxInstances) o.skipped = true;
+        if (work(*lib, t, memo, onPath) > kMaxWork) o.skipped = true;
       }
       if (!o.skipped) qm::RunWriters(*lib, top, kConfig, kFiles[0], kFiles[1], kFiles[2]);
     } catch (const qm::FatalExit& f) {

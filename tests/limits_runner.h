@@ -33,10 +33,12 @@ struct TimedResult {
 // /dev/null), standard output to cwd/stdout.txt (or /dev/null when
 // `keepStdout` is false) and standard error to cwd/stderr.txt. Polls
 // `stopWhen` every 50 ms; when it returns true the program is killed and
-// the run counts as stopped early.
+// the run counts as stopped early. The descriptors in `closeFds` are
+// closed before the program starts.
 inline TimedResult runTimed(const std::string& prog, const std::vector<std::string>& args, const std::string& cwd,
                             double deadlineSeconds, const std::function<bool()>& stopWhen = {},
-                            const std::string& stdinPath = "/dev/null", bool keepStdout = true) {
+                            const std::string& stdinPath = "/dev/null", bool keepStdout = true,
+                            const std::vector<int>& closeFds = {}) {
   TimedResult r;
   r.outPath = keepStdout ? cwd + "/stdout.txt" : "/dev/null";
   std::string errPath = cwd + "/stderr.txt";
@@ -55,6 +57,7 @@ inline TimedResult runTimed(const std::string& prog, const std::vector<std::stri
     close(o);
     close(e);
     if (chdir(cwd.c_str()) != 0) _exit(127);
+    for (int fd : closeFds) close(fd);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(prog.c_str()));
     for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));

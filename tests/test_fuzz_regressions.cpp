@@ -1,5 +1,6 @@
-// Replays the inputs kept in fuzz/regressions through the built program,
-// the way the fuzz target of each folder used them:
+// Replays the inputs kept in fuzz/regressions (and the seeds in
+// fuzz/corpus) through the built program, the way the fuzz target of each
+// folder uses them:
 //   reader/  the input as the library, read strictly and tolerantly;
 //   run/     the input read tolerantly and drawn, with the fixed layer
 //            configuration of the fuzz target and its top structure (the
@@ -22,12 +23,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The kept findings of a target, and its seeds too.
 std::vector<fs::path> inputs(const char* kind) {
   std::vector<fs::path> v;
-  fs::path dir = fs::path(QM_SOURCE_DIR) / "fuzz" / "regressions" / kind;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(dir, ec))
-    if (e.is_regular_file()) v.push_back(e.path());
+  for (const char* folder : {"regressions", "corpus"}) {
+    fs::path dir = fs::path(QM_SOURCE_DIR) / "fuzz" / folder / kind;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(dir, ec))
+      if (e.is_regular_file()) v.push_back(e.path());
+  }
   std::sort(v.begin(), v.end());
   return v;
 }

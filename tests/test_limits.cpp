@@ -482,6 +482,37 @@ TEST(Limits, DISABLED_WriteErrorsAreReported) {
   }
 }
 
+// Standard descriptors closed by the caller: the files the program opens
+// must not take their place and receive the echo or the messages.
+TEST(Limits, ClosedStandardDescriptors) {
+  Gds g;
+  g.lib("CLOSED");
+  g.bgnstr("CELL").rect(1, 0, 0, 0, 50, 50).endstr();
+  g.bgnstr("TOP");
+  // More than a buffer of echo and of warnings while the listing is open.
+  for (int i = 0; i < 40000; ++i) g.sref("CELL", i, 0).rec(60);
+  g.endstr().endlib();
+  Fixture fx("closed_descriptors.gds", g.bytes);
+  for (std::vector<int> closed : {std::vector<int>{1}, std::vector<int>{2}, std::vector<int>{1, 2}}) {
+    SCOPED_TRACE(closed.size() == 2 ? "both" : closed[0] == 1 ? "standard output" : "standard error");
+    // Input from standard input, so that the listing is the first file opened.
+    auto r = qmtest::runTimed(QM_BIN, {"-s", "TOP"}, fx.dir.path(), kDeadline, {}, fx.dir.file("in.gds"), true,
+                              closed);
+    EXPECT_FALSE(r.signaled);
+    EXPECT_EQ(r.status, 0);
+    std::string listing = fx.dir.read("result.txt");
+    EXPECT_EQ(listing.rfind("Read a struct named CELL which contains the layers:\n", 0), 0u);
+    EXPECT_EQ(listing.find("Sref at"), std::string::npos);
+    EXPECT_EQ(listing.find("Unknown record type"), std::string::npos);
+    expectComplete(fx.dir);
+    for (const char* f : {"result.ps", "result.pov", "result.plt"}) {
+      std::string text = fx.dir.read(f);
+      EXPECT_EQ(text.find("\"CELL\"\n"), std::string::npos) << f;
+      EXPECT_EQ(text.find("scalex = "), std::string::npos) << f;
+    }
+  }
+}
+
 // A run that a writer stops keeps what was written before: the files of
 // the writers before it are whole, its own file holds what it wrote so
 // far, and the files of the writers after it are not touched.

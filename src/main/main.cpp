@@ -99,6 +99,11 @@ void* Worker(void* p) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A standard descriptor closed by the caller would be taken by the first
+  // file opened (result.txt, an output file), and the echo or the messages
+  // would end up inside it: park /dev/null there instead.
+  for (int fd = 0; fd <= 2; ++fd)
+    if (::fcntl(fd, F_GETFD) < 0) ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
   // Deep hierarchies are walked recursively: the work runs on a thread with
   // a stack large enough for any nesting a library can hold.
   Args args{argc, argv};
