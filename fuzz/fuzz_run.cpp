@@ -125,7 +125,7 @@ struct Job {
   std::size_t size;
 };
 
-void* work(void* p) {
+void* runJob(void* p) {
   auto* j = static_cast<Job*>(p);
   std::string top = qmfuzz::TopName(std::string_view(reinterpret_cast<const char*>(j->data), j->size));
   Outcome fast = runOnce(j->data, j->size, top, false);
@@ -197,7 +197,7 @@ class Worker {
     std::unique_lock<std::mutex> lk(w->m_);
     for (;;) {
       w->cv_.wait(lk, [&] { return w->pending_; });
-      work(&w->job_);
+      runJob(&w->job_);
       w->pending_ = false;
       w->cv_.notify_all();
     }

@@ -469,7 +469,7 @@ TEST(Limits, LayergenHostileInput) {
 // A drawing that cannot be written whole (here: the device is full) is
 // reported, and the run ends with status 1. Disabled until the writers
 // check their writes.
-TEST(Limits, DISABLED_WriteErrorsAreReported) {
+TEST(Limits, WriteErrorsAreReported) {
   Gds g;
   g.lib("FULL").bgnstr("TOP").rect(1, 0, 0, 0, 100, 100).endstr().endlib();
   for (const char* opt : {"-p", "-v", "-H"}) {

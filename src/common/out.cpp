@@ -162,6 +162,10 @@ std::unique_ptr<Out> openOutFile(const std::string& path) {
   return std::make_unique<Out>(fd, true);
 }
 
+void closeOutFile(Out& f, const std::string& path) {
+  if (!f.close()) fatal("Couldn't write %s. Aborting...\n", path.c_str());
+}
+
 void flushAll() {
   realOut();
   realErr();

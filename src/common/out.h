@@ -119,6 +119,10 @@ class CaptureStd {
 // Opens path for writing (created or truncated). Null when it cannot.
 std::unique_ptr<Out> openOutFile(const std::string& path);
 
+// Closes a drawing file; a file that could not be written whole is not
+// left looking complete: "Couldn't write %s. Aborting...\n", exit 1.
+void closeOutFile(Out& f, const std::string& path);
+
 // Flushes every registered stream.
 void flushAll();
 

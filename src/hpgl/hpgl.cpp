@@ -281,7 +281,7 @@ void HPGLwritePlot(const GDSlibrary& lib, const LayerTable& table, const std::st
   const GDSstruct* s = GDSfindStruct(lib, top);
   if (!s) {
     err().printf("Couldn't find the structure named \"%s\"\n", top.c_str());
-    file->close();
+    closeOutFile(*file, path);
     return;
   }
 
@@ -304,7 +304,7 @@ void HPGLwritePlot(const GDSlibrary& lib, const LayerTable& table, const std::st
     pass.top(*s);
   }
   HPGLwriteTrailer(f);
-  file->close();
+  closeOutFile(*file, path);
 }
 
 }  // namespace qm

@@ -672,12 +672,12 @@ void POVwriteScene(const GDSlibrary& lib, const LayerTable& table, const std::st
   const GDSstruct* s = GDSfindStruct(lib, top);
   if (!s) {
     err().printf("Couldn't find the structure named \"%s\"\n", top.c_str());
-    f->close();
+    closeOutFile(*f, path);
     return;
   }
   SceneWriter w(lib, table, *f);
   w.writeScene(*s, top);
-  f->close();
+  closeOutFile(*f, path);
 }
 
 }  // namespace qm

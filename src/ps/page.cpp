@@ -313,7 +313,7 @@ void PSwritePage(const GDSlibrary& lib, LayerTable& table, const std::string& ps
   const GDSstruct* s = GDSfindStruct(lib, top);
   if (!s) {
     err().printf("Couldn't find the structure named \"%s\"\n", top.c_str());
-    file->close();
+    closeOutFile(*file, psPath);
     return;
   }
 
@@ -345,7 +345,7 @@ void PSwritePage(const GDSlibrary& lib, LayerTable& table, const std::string& ps
     pass.top(*s);
   }
   f.put(std::string_view("showpage\n"));
-  file->close();
+  closeOutFile(*file, psPath);
 }
 
 }  // namespace qm
