@@ -234,6 +234,42 @@ void productRange(int32_t count, int32_t space, int64_t& lo, int64_t& hi) {
 
 ExtentMemo& memoOf(const GDSlibrary& lib, GDSlibrary::WalkCache& c, int32_t idx, const Acc& acc);
 
+// Whether a wire stands in structure idx or anywhere below it.
+bool wiresBelow(const GDSlibrary& lib, GDSlibrary::WalkCache& c, int32_t idx) {
+  if (c.wiresBelow.size() != lib.structs.size()) {
+    c.wiresBelow.assign(lib.structs.size(), 0);
+    // Components come children first.
+    for (int32_t v : c.sccMembers) {
+      const auto i = static_cast<std::size_t>(v);
+      uint8_t w = lib.structs[i].paths.empty() ? 0 : 1;
+      for (uint32_t k = c.childStart[i]; k < c.childStart[i + 1] && !w; ++k)
+        w = c.wiresBelow[static_cast<std::size_t>(c.child[k])];
+      c.wiresBelow[i] = w;
+    }
+    // Inside a cycle the order above is not children first: spread until
+    // nothing changes (cycles are walked plainly anyway).
+    for (bool changed = true; changed;) {
+      changed = false;
+      for (std::size_t i = 0; i < lib.structs.size(); ++i) {
+        if (c.wiresBelow[i]) continue;
+        for (uint32_t k = c.childStart[i]; k < c.childStart[i + 1]; ++k)
+          if (c.wiresBelow[static_cast<std::size_t>(c.child[k])]) {
+            c.wiresBelow[i] = 1;
+            changed = true;
+            break;
+          }
+      }
+    }
+  }
+  return c.wiresBelow[static_cast<std::size_t>(idx)] != 0;
+}
+
+bool finiteAndModest(const GDStransf& t) {
+  for (double v : {t.a, t.b, t.tx, t.c, t.d, t.ty})
+    if (!(std::fabs(v) < 1e15)) return false;
+  return true;
+}
+
 // Silent: computes a memo (counts messages, records fatal errors, gathers
 // the figures of ExtentMemo). Otherwise: the printing walk.
 template <bool Silent>
@@ -326,6 +362,32 @@ class Walker {
         poison();
         return;
       }
+    }
+    if constexpr (!Silent) {
+      // Without wires below, every coordinate measured in member (i, j) is
+      // a monotone function of the member's translation, which is monotone
+      // in i and in j on its own (while the lattice products do not wrap):
+      // the members at the four corners reach every extreme, and nothing
+      // below prints a message. A large array under any placement is then
+      // measured by its corners.
+      const int64_t lastCol = int64_t{a.cols - 1} * a.colspace;
+      const int64_t lastRow = int64_t{a.rows - 1} * a.rowspace;
+      if (static_cast<int64_t>(a.cols) * a.rows > 4 && lastCol >= INT32_MIN && lastCol <= INT32_MAX &&
+          lastRow >= INT32_MIN && lastRow <= INT32_MAX && finiteAndModest(acc.t) && !wiresBelow(lib_, c_, ptr)) {
+        for (int32_t i : {0, a.cols - 1}) {
+          for (int32_t j : {0, a.rows - 1}) {
+            const GDStransf member = GDSoffsetTransf(GDSidentity, {wrapMul32(i, a.colspace), wrapMul32(j, a.rowspace)});
+            instance(ptr, Acc(GDScomposeTransf(member, acc.t)), d + 2);
+            if (a.rows == 1) break;
+          }
+          if (a.cols == 1) break;
+        }
+        return;
+      }
+    } else if (static_cast<int64_t>(a.cols) * a.rows > 64) {
+      // Measured by the printing walk, which has shorter ways for it.
+      poison();
+      return;
     }
     for (int32_t i = 0; i < a.cols; ++i) {
       for (int32_t j = 0; j < a.rows; ++j) {

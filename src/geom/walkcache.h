@@ -91,6 +91,8 @@ struct qm::GDSlibrary::WalkCache {
 
   std::vector<ExtentMemo> memo;  // under the identity
   std::unordered_map<MemoKey, ExtentMemo, MemoKeyHash> linearMemo;  // under other linear parts
+  // A wire stands in the structure or below it (computed on first use).
+  std::vector<uint8_t> wiresBelow;
 };
 
 namespace qm {
