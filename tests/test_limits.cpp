@@ -470,13 +470,19 @@ TEST(Limits, LayergenHostileInput) {
 TEST(Limits, WriteErrorsAreReported) {
   Gds g;
   g.lib("FULL").bgnstr("TOP").rect(1, 0, 0, 0, 100, 100).endstr().endlib();
-  for (const char* opt : {"-p", "-v", "-H"}) {
-    SCOPED_TRACE(opt);
+  const char* opts[] = {"-p", "-v", "-H"};
+  for (int k = 0; k < 3; ++k) {
+    SCOPED_TRACE(opts[k]);
     Fixture fx("full_device.gds", g.bytes);
-    auto r = fx.run({"-s", "TOP", opt, "/dev/full"});
+    auto r = fx.run({"-s", "TOP", opts[k], "/dev/full"});
     expectOrderly(r);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("/dev/full"), std::string::npos) << r.err;
+    // The writers before it finished their files; those after it never ran.
+    EXPECT_EQ(k > 0, endsWith(fx.dir.read("result.ps"), "showpage\n"));
+    EXPECT_EQ(k > 1, endsWith(fx.dir.read("result.pov"), "// end of povray file\n"));
+    EXPECT_EQ(k == 2, fx.dir.exists("result.pov"));  // with -v the scene goes to the device
+    EXPECT_FALSE(fx.dir.exists("result.plt"));
   }
 }
 
