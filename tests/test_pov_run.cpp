@@ -106,4 +106,17 @@ TEST(PovRun, ConfigurationWithoutLayersDrawsNothing) {
   povtest::expectRenders(scene);
 }
 
+// A top name holding a line break stays inside the header comment.
+TEST(PovRun, ControlBytesInNamesStayInsideComments) {
+  qmtest::TempDir d;
+  d.write("layers.config", "newlayer name m\r1 gdsno 1 hidden no endlayer\n");
+  d.write("in.gds", Gds().lib().bgnstr("A\nB").rect(1, 0, 0, 0, 40, 20).endstr().endlib().bytes);
+  auto r = qmtest::quillmask({"-i", "in.gds", "-s", "A\nB", "-c", "layers.config"}, d.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string scene = d.read("result.pov");
+  EXPECT_NE(scene.find("// Top level cell is A\\012B (or AE_B if escaping is needed.)\n"), std::string::npos);
+  EXPECT_NE(scene.find("// Layer name: m\\0151 \n"), std::string::npos);
+  povtest::expectRenders(scene);
+}
+
 }  // namespace

@@ -15,6 +15,7 @@
 // neither repetition needs the descent guard: no structure on the current
 // descent path can lie below it.
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <optional>
@@ -34,6 +35,25 @@
 
 namespace qm {
 namespace {
+
+// A name inside a line comment: control bytes (a line break would end the
+// comment and leave the rest of the name to the parser) are written as
+// \ooo; everything else as it is.
+std::string commentText(const std::string& name) {
+  std::string t;
+  t.reserve(name.size());
+  for (unsigned char c : name) {
+    if (c < 32 || c == 127) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\%03o", c);
+      t += buf;
+    } else {
+      t += static_cast<char>(c);
+    }
+  }
+  return t;
+}
+
 
 int32_t wrapAdd32(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
@@ -624,7 +644,7 @@ void SceneWriter::writeScene(const GDSstruct& top, const std::string& topName) {
   double looky = wrapAdd32(bb.miny, bb.maxy) / 2.0;
 
   f_.put("// POVRAY file generated from quillmask-0.3.1\n");
-  f_.printf("// Top level cell is %s (or %s if escaping is needed.)\n", topName.c_str(), id.c_str());
+  f_.printf("// Top level cell is %s (or %s if escaping is needed.)\n", commentText(topName).c_str(), id.c_str());
   f_.printf("// Bounding box is (%d,%d)-(%d,%d)\n", bb.maxx, bb.maxy, bb.minx, bb.miny);
   f_.printf("// UserUnit: %e MeterUnit: %e \n", finite(lib_.userunit), finite(lib_.meterunit));
   f_.put("// Since thickness in the config is specified in microns,\n");
@@ -646,7 +666,8 @@ void SceneWriter::writeScene(const GDSstruct& top, const std::string& topName) {
     if (e.hidden != 0) continue;
     f_.printf(
         "#declare %s = texture { // Layer name: %s \n     pigment {\n        color rgb <%f,%f,%f>\n     }\n  }\n",
-        POVtextureName(table_, i).c_str(), e.name.c_str(), finite(e.red), finite(e.green), finite(e.blue));
+        POVtextureName(table_, i).c_str(), commentText(e.name).c_str(), finite(e.red), finite(e.green),
+        finite(e.blue));
   }
 
   orderStructs(topName);
