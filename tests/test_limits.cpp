@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -353,7 +354,19 @@ TEST(Limits, NamesOfEveryByte) {
   std::string listing = fx.dir.read("result.txt");
   EXPECT_NE(listing.find("Read a struct named " + name + " which contains"), std::string::npos);
   EXPECT_NE(listing.find("SREF(" + name + "), "), std::string::npos);
-  EXPECT_NE(fx.dir.read("result.pov").find("// Top level cell is " + top + " (or "), std::string::npos);
+  // In the scene's header comment control bytes are escaped, so that the
+  // comment ends where it should.
+  std::string inComment;
+  for (unsigned char c : top) {
+    if (c < 32 || c == 127) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\%03o", c);
+      inComment += buf;
+    } else {
+      inComment += static_cast<char>(c);
+    }
+  }
+  EXPECT_NE(fx.dir.read("result.pov").find("// Top level cell is " + inComment + " (or "), std::string::npos);
 }
 
 // The configuration is read in pieces of 1023 characters: a long line is
