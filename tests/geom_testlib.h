@@ -4,7 +4,6 @@
 
 #include <pthread.h>
 
-#include <deque>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -13,81 +12,14 @@
 #include "common/out.h"
 #include "common/walkmode.h"
 #include "gds/model.h"
+#include "model_builder.h"
 
 namespace geomtest {
 
 using qm::GDSpoint;
 
-// Builds a library in memory. Structures are added first; cells are then
-// appended to a structure's cell list in walk order.
-class LibBuilder {
- public:
-  qm::GDSlibrary lib;
-
-  int32_t addStruct(const std::string& name) {
-    qm::GDSstruct s;
-    s.strname = name;
-    lib.structs.push_back(std::move(s));
-    return static_cast<int32_t>(lib.structs.size() - 1);
-  }
-  qm::GDSstruct& st(int32_t i) { return lib.structs[static_cast<std::size_t>(i)]; }
-
-  void boundary(int32_t s, int32_t layer, std::vector<GDSpoint> pts) {
-    qm::GDSboundary b;
-    b.layer = layer;
-    b.npoints = static_cast<int32_t>(pts.size());
-    b.points = keep(std::move(pts));
-    cell(s, qm::KIND_BOUNDARY, st(s).boundaries.size());
-    st(s).boundaries.push_back(b);
-  }
-  void path(int32_t s, int32_t layer, int32_t pathtype, int32_t width, std::vector<GDSpoint> pts) {
-    qm::GDSpath p;
-    p.layer = layer;
-    p.pathtype = pathtype;
-    p.width = width;
-    p.npoints = static_cast<int32_t>(pts.size());
-    p.points = keep(std::move(pts));
-    cell(s, qm::KIND_PATH, st(s).paths.size());
-    st(s).paths.push_back(p);
-  }
-  void sref(int32_t s, int32_t target, const qm::GDStransf& t) {
-    qm::GDSsref r;
-    r.structptr = target;
-    r.transf = t;
-    cell(s, qm::KIND_SREF, st(s).srefs.size());
-    st(s).srefs.push_back(r);
-  }
-  void aref(int32_t s, int32_t target, int32_t cols, int32_t rows, int32_t colspace, int32_t rowspace,
-            const qm::GDStransf& t) {
-    qm::GDSaref a;
-    a.structptr = target;
-    a.cols = cols;
-    a.rows = rows;
-    a.colspace = colspace;
-    a.rowspace = rowspace;
-    a.transf = t;
-    cell(s, qm::KIND_AREF, st(s).arefs.size());
-    st(s).arefs.push_back(a);
-  }
-  void text(int32_t s, int32_t layer) {
-    qm::GDStext t;
-    t.layer = layer;
-    t.string = "T";
-    cell(s, qm::KIND_TEXT, st(s).texts.size());
-    st(s).texts.push_back(t);
-  }
-  void other(int32_t s, int32_t kind) { cell(s, kind, 0); }
-
- private:
-  GDSpoint* keep(std::vector<GDSpoint> pts) {
-    store_.push_back(std::move(pts));
-    return store_.back().empty() ? nullptr : store_.back().data();
-  }
-  void cell(int32_t s, int32_t kind, std::size_t idx) {
-    st(s).cells.push_back(qm::GDScell{kind, static_cast<uint32_t>(idx)});
-  }
-  std::deque<std::vector<GDSpoint>> store_;
-};
+// Libraries built by hand.
+using LibBuilder = qmtest::ModelBuilder;
 
 // What a call printed, and how it ended.
 struct Captured {

@@ -3,14 +3,11 @@
 // stop it early once a file it writes satisfies a condition.
 #pragma once
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,30 +38,13 @@ inline TimedResult runTimed(const std::string& prog, const std::vector<std::stri
                             const std::vector<int>& closeFds = {}) {
   TimedResult r;
   r.outPath = keepStdout ? cwd + "/stdout.txt" : "/dev/null";
-  std::string errPath = cwd + "/stderr.txt";
+  SpawnIo io;
+  io.stdinPath = stdinPath;
+  io.outPath = r.outPath;
+  io.errPath = cwd + "/stderr.txt";
+  io.closeFds = closeFds;
   auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork");
-  if (pid == 0) {
-    int in = open(stdinPath.c_str(), O_RDONLY);
-    int o = open(r.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || o < 0 || e < 0) _exit(127);
-    dup2(in, 0);
-    dup2(o, 1);
-    dup2(e, 2);
-    close(in);
-    close(o);
-    close(e);
-    if (chdir(cwd.c_str()) != 0) _exit(127);
-    for (int fd : closeFds) close(fd);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(prog.c_str()));
-    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(prog.c_str(), argv.data());
-    _exit(127);
-  }
+  pid_t pid = spawn(prog, args, cwd, io);
   int st = 0;
   for (;;) {
     pid_t w = waitpid(pid, &st, WNOHANG);
@@ -80,13 +60,9 @@ inline TimedResult runTimed(const std::string& prog, const std::vector<std::stri
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (WIFEXITED(st)) {
-    r.status = WEXITSTATUS(st);
-  } else {
-    r.status = 128 + WTERMSIG(st);
-    r.signaled = !r.timedOut && !r.stoppedEarly;
-  }
-  r.err = readFile(errPath);
+  r.status = exitStatus(st);
+  r.signaled = WIFSIGNALED(st) && !r.timedOut && !r.stoppedEarly;
+  r.err = readFile(io.errPath);
   return r;
 }
 

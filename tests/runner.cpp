@@ -42,32 +42,23 @@ bool haveProgram(const std::string& name) {
   return std::system(cmd.c_str()) == 0;
 }
 
-RunResult run(const std::string& prog, const std::vector<std::string>& args, const std::string& cwd,
-              const std::string& stdinData, bool pipeStdin) {
-  std::signal(SIGPIPE, SIG_IGN);
-  TempDir io;
-  std::string inPath = io.file("stdin"), outPath = io.file("stdout"), errPath = io.file("stderr");
-  io.write("stdin", stdinData);
-  int pfd[2] = {-1, -1};
-  if (pipeStdin && pipe(pfd) != 0) throw std::runtime_error("pipe");
+pid_t spawn(const std::string& prog, const std::vector<std::string>& args, const std::string& cwd,
+            const SpawnIo& io) {
   pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {
-    if (pipeStdin) {
-      dup2(pfd[0], 0);
-      close(pfd[0]);
-      close(pfd[1]);
-    } else {
-      int in = open(inPath.c_str(), O_RDONLY);
-      dup2(in, 0);
-      close(in);
-    }
-    int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int in = io.stdinFd >= 0 ? io.stdinFd : open(io.stdinPath.c_str(), O_RDONLY);
+    int o = open(io.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = open(io.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || o < 0 || e < 0) _exit(127);
+    dup2(in, 0);
     dup2(o, 1);
     dup2(e, 2);
+    close(in);
     close(o);
     close(e);
     if (chdir(cwd.c_str()) != 0) _exit(127);
+    for (int fd : io.closeFds) close(fd);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(prog.c_str()));
     for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -75,6 +66,29 @@ RunResult run(const std::string& prog, const std::vector<std::string>& args, con
     execv(prog.c_str(), argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+int exitStatus(int waitStatus) {
+  return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
+}
+
+RunResult run(const std::string& prog, const std::vector<std::string>& args, const std::string& cwd,
+              const std::string& stdinData, bool pipeStdin) {
+  std::signal(SIGPIPE, SIG_IGN);
+  TempDir tmp;
+  SpawnIo io;
+  io.stdinPath = tmp.file("stdin");
+  io.outPath = tmp.file("stdout");
+  io.errPath = tmp.file("stderr");
+  tmp.write("stdin", stdinData);
+  int pfd[2] = {-1, -1};
+  if (pipeStdin) {
+    if (pipe(pfd) != 0) throw std::runtime_error("pipe");
+    io.stdinFd = pfd[0];
+    io.closeFds = {pfd[1]};
+  }
+  pid_t pid = spawn(prog, args, cwd, io);
   if (pipeStdin) {
     close(pfd[0]);
     // Feed in small pieces so that the reader really sees a pipe.
@@ -93,9 +107,9 @@ RunResult run(const std::string& prog, const std::vector<std::string>& args, con
   int st = 0;
   waitpid(pid, &st, 0);
   RunResult r;
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-  r.out = readFile(outPath);
-  r.err = readFile(errPath);
+  r.status = exitStatus(st);
+  r.out = readFile(io.outPath);
+  r.err = readFile(io.errPath);
   return r;
 }
 

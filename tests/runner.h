@@ -1,6 +1,8 @@
 // Runs the built programs in a scratch folder and collects what they print.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -26,6 +28,24 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// Where a started program's streams go and what it does not inherit.
+struct SpawnIo {
+  std::string stdinPath = "/dev/null";
+  int stdinFd = -1;  // read end of a pipe, taken instead of stdinPath (and closed)
+  std::string outPath = "/dev/null";
+  std::string errPath = "/dev/null";
+  std::vector<int> closeFds;  // closed last, just before the program starts
+};
+
+// Starts `prog` with `args` in folder `cwd`; returns its process id. The
+// child ends with status 127 when a stream cannot be opened, the folder
+// entered or the program started.
+pid_t spawn(const std::string& prog, const std::vector<std::string>& args, const std::string& cwd,
+            const SpawnIo& io);
+// The status of a waited-for process: its exit status, or 128 + the signal
+// that ended it.
+int exitStatus(int waitStatus);
 
 // Runs `prog` with `args` in folder `cwd`, with `stdinData` on standard
 // input (through a regular file unless `pipeStdin` is set).

@@ -116,12 +116,12 @@ TEST(Extent, ElementExtents) {
 
 TEST(Extent, StructureExamples) {
   LibBuilder L;
-  const int32_t empty = L.addStruct("EMPTY");
-  const int32_t texts = L.addStruct("TEXTS");
-  const int32_t rect = L.addStruct("RECT");
-  const int32_t rot = L.addStruct("ROT");
-  const int32_t arr = L.addStruct("ARR");
-  const int32_t odd = L.addStruct("ODD");
+  const int32_t empty = L.add("EMPTY");
+  const int32_t texts = L.add("TEXTS");
+  const int32_t rect = L.add("RECT");
+  const int32_t rot = L.add("ROT");
+  const int32_t arr = L.add("ARR");
+  const int32_t odd = L.add("ODD");
   L.text(texts, 1);
   L.text(texts, 2);
   L.other(texts, KIND_NODE);
@@ -140,7 +140,7 @@ TEST(Extent, StructureExamples) {
 
 TEST(Extent, ReferencesUnderParentTransforms) {
   LibBuilder L;
-  const int32_t rect = L.addStruct("RECT");
+  const int32_t rect = L.add("RECT");
   L.boundary(rect, 1, kRect);
   GDSsref r;
   r.structptr = rect;
@@ -171,8 +171,8 @@ TEST(Extent, ReferencesUnderParentTransforms) {
 
 TEST(Extent, PathsAreMeasuredThroughTheirOutlineAfterTheTransform) {
   LibBuilder L;
-  const int32_t w = L.addStruct("W");
-  const int32_t top = L.addStruct("TOP");
+  const int32_t w = L.add("W");
+  const int32_t top = L.add("TOP");
   L.path(w, 1, 0, 21, {{0, 0}, {100, 0}});
   // Magnification 2: the centre line is scaled, then the width (21 * 2 = 42).
   L.sref(top, w, GDSmakeTransf({0, 0}, 0, 0, 2));
@@ -182,8 +182,8 @@ TEST(Extent, PathsAreMeasuredThroughTheirOutlineAfterTheTransform) {
 
 TEST(Extent, ShortWiresPrintOncePerVisitedInstance) {
   LibBuilder L;
-  const int32_t leaf = L.addStruct("LEAF");
-  const int32_t top = L.addStruct("TOP");
+  const int32_t leaf = L.add("LEAF");
+  const int32_t top = L.add("TOP");
   L.path(leaf, 1, 0, 10, {{5, 5}});
   L.boundary(leaf, 1, kRect);
   L.path(top, 1, 0, 10, {});
@@ -197,7 +197,7 @@ TEST(Extent, ShortWiresPrintOncePerVisitedInstance) {
 
 TEST(Extent, UnboundReferencesAreEmpty) {
   LibBuilder L;
-  const int32_t top = L.addStruct("TOP");
+  const int32_t top = L.add("TOP");
   L.sref(top, -1, shift(5, 5));
   L.aref(top, -1, 4, 4, 10, 10, GDSidentity);
   expectExtent(L.lib, top, GDSbbox{}, line(2147483647, 2147483647, -2147483647, -2147483647));
@@ -210,11 +210,11 @@ TEST(Extent, UnboundReferencesAreEmpty) {
 
 TEST(Extent, CyclesAreFatal) {
   LibBuilder L;
-  const int32_t a = L.addStruct("A");
-  const int32_t b = L.addStruct("B");
-  const int32_t self = L.addStruct("SELF");
-  const int32_t top = L.addStruct("TOP");
-  const int32_t dead = L.addStruct("DEAD");
+  const int32_t a = L.add("A");
+  const int32_t b = L.add("B");
+  const int32_t self = L.add("SELF");
+  const int32_t top = L.add("TOP");
+  const int32_t dead = L.add("DEAD");
   L.boundary(a, 1, kRect);
   L.sref(a, b, shift(1, 1));
   L.path(b, 1, 0, 10, {{1, 1}});
@@ -227,21 +227,23 @@ TEST(Extent, CyclesAreFatal) {
   L.aref(dead, dead, 3, -1, 1, 1, GDSidentity);
   L.boundary(dead, 1, kRect);
 
-  const std::string cycA = "Cyclic reference to structure \"A\". Aborting\n";
-  for (bool plain : {true, false}) {
-    Measured m = measure(L.lib, a, plain);
-    EXPECT_EQ(m.c.status, 1);
-    EXPECT_EQ(m.c.err, std::string(kShort) + cycA);
-    m = measure(L.lib, b, plain);
-    EXPECT_EQ(m.c.status, 1);
-    EXPECT_EQ(m.c.err, std::string(kShort) + "Cyclic reference to structure \"B\". Aborting\n");
-    m = measure(L.lib, self, plain);
-    EXPECT_EQ(m.c.status, 1);
-    EXPECT_EQ(m.c.err, "Cyclic reference to structure \"SELF\". Aborting\n");
-    m = measure(L.lib, top, plain);
-    EXPECT_EQ(m.c.status, 1);
-    EXPECT_EQ(m.c.err, std::string(kShort) + kShort + cycA);
-  }
+  auto cyclic = [](const std::string& name) { return "Cyclic reference to structure \"" + name + "\". Aborting\n"; };
+  const std::string shortWire = kShort;
+  const struct {
+    int32_t s;
+    std::string err;
+  } cases[] = {
+      {a, shortWire + cyclic("A")},
+      {b, shortWire + cyclic("B")},
+      {self, cyclic("SELF")},
+      {top, shortWire + kShort + cyclic("A")},
+  };
+  for (bool plain : {true, false})
+    for (const auto& c : cases) {
+      Measured m = measure(L.lib, c.s, plain);
+      EXPECT_EQ(m.c.status, 1) << c.s;
+      EXPECT_EQ(m.c.err, c.err) << c.s;
+    }
   expectExtent(L.lib, dead, bbox(0, 0, 20, 10), line(0, 0, 20, 10));
   EXPECT_TRUE(reachesCycle(L.lib, a));
   EXPECT_TRUE(reachesCycle(L.lib, top));
@@ -254,8 +256,8 @@ TEST(Extent, CyclesAreFatal) {
 
 TEST(Extent, ReversalStopsTheWalkAfterWhatWasPrinted) {
   LibBuilder L;
-  const int32_t leaf = L.addStruct("LEAF");
-  const int32_t top = L.addStruct("TOP");
+  const int32_t leaf = L.add("LEAF");
+  const int32_t top = L.add("TOP");
   L.path(leaf, 1, 0, 10, {{0, 0}});
   L.path(leaf, 1, 0, 10, {{0, 0}, {100, 0}, {50, 0}});
   L.path(top, 1, 0, 10, {{0, 0}});
@@ -270,10 +272,10 @@ TEST(Extent, ReversalStopsTheWalkAfterWhatWasPrinted) {
 TEST(Extent, TranslationDoesNotCommuteWithRoundingOfHalves) {
   // A point at -2.5 rounds to -3; moved by 10 it is 7.5 and rounds to 8.
   LibBuilder L;
-  const int32_t c = L.addStruct("C");
-  const int32_t b = L.addStruct("B");
-  const int32_t a = L.addStruct("A");
-  const int32_t arr = L.addStruct("ARR");
+  const int32_t c = L.add("C");
+  const int32_t b = L.add("B");
+  const int32_t a = L.add("A");
+  const int32_t arr = L.add("ARR");
   L.boundary(c, 1, {{-5, -5}});
   L.sref(b, c, GDSmakeTransf({0, 0}, 0, 0, 0.5));
   L.sref(a, b, shift(10, 10));
@@ -286,9 +288,9 @@ TEST(Extent, TranslationDoesNotCommuteWithRoundingOfHalves) {
 
 TEST(Extent, TranslationsNearTheLimits) {
   LibBuilder L;
-  const int32_t c = L.addStruct("C");
-  const int32_t top = L.addStruct("TOP");
-  const int32_t back = L.addStruct("BACK");
+  const int32_t c = L.add("C");
+  const int32_t top = L.add("TOP");
+  const int32_t back = L.add("BACK");
   L.boundary(c, 1, {{INT32_MAX - 10, 0}, {INT32_MAX, 5}});
   L.path(c, 1, 2, 40, {{INT32_MIN + 30, 0}, {INT32_MIN + 50, 0}});
   // Moved right: points saturate.
@@ -307,9 +309,9 @@ TEST(Extent, TranslationsNearTheLimits) {
 
 TEST(Extent, WideArraysArePlacedByTheirExtremeMembers) {
   LibBuilder L;
-  const int32_t cell = L.addStruct("CELL");
-  const int32_t top = L.addStruct("TOP");
-  const int32_t wrap = L.addStruct("WRAP");
+  const int32_t cell = L.add("CELL");
+  const int32_t top = L.add("TOP");
+  const int32_t wrap = L.add("WRAP");
   L.boundary(cell, 1, kRect);
   L.path(cell, 2, 0, 4, {{0, 0}, {0, 30}});
   L.aref(top, cell, 32767, 32767, 25, -40, shift(-7, 3));
@@ -333,11 +335,11 @@ TEST(Extent, WideArraysArePlacedByTheirExtremeMembers) {
 TEST(Extent, ExponentialHierarchyOfTranslations) {
   // Level k+1 holds level k twice: 2^40 instances of the leaf.
   LibBuilder L;
-  int32_t prev = L.addStruct("L0");
+  int32_t prev = L.add("L0");
   L.boundary(prev, 1, {{0, 0}, {1, 1}});
   L.path(prev, 2, 2, 2, {{0, 0}, {0, 1}});
   for (int k = 1; k <= 40; ++k) {
-    const int32_t s = L.addStruct(numbered("L", k));
+    const int32_t s = L.add(numbered("L", k));
     L.sref(s, prev, GDSidentity);
     L.sref(s, prev, shift(1, 1));
     prev = s;
@@ -350,7 +352,7 @@ TEST(Extent, ExponentialHierarchyOfTranslations) {
 LibBuilder chain(int32_t n, const GDStransf& step) {
   LibBuilder L;
   L.lib.structs.reserve(static_cast<std::size_t>(n));
-  for (int32_t k = 0; k < n; ++k) L.addStruct(numbered("S", k));
+  for (int32_t k = 0; k < n; ++k) L.add(numbered("S", k));
   for (int32_t k = 0; k + 1 < n; ++k) L.sref(k, k + 1, step);
   L.boundary(n - 1, 5, kRect);
   L.path(n - 1, 6, 0, 10, {{1, 1}});
@@ -408,11 +410,11 @@ TEST(WalkDeath, DeepChainWithACycleAtTheBottom) {
 
 TEST(Walk, LayersBelow) {
   LibBuilder L;
-  const int32_t leaf = L.addStruct("LEAF");
-  const int32_t mid = L.addStruct("MID");
-  const int32_t top = L.addStruct("TOP");
-  const int32_t lone = L.addStruct("LONE");
-  const int32_t cyc = L.addStruct("CYC");
+  const int32_t leaf = L.add("LEAF");
+  const int32_t mid = L.add("MID");
+  const int32_t top = L.add("TOP");
+  const int32_t lone = L.add("LONE");
+  const int32_t cyc = L.add("CYC");
   L.boundary(leaf, 1, kRect);
   L.path(leaf, 2, 0, 1, {{0, 0}, {1, 0}});
   L.text(mid, 3);
@@ -443,8 +445,8 @@ TEST(Walk, LayersBelow) {
 
 TEST(Walk, DescentPathsNest) {
   LibBuilder L;
-  const int32_t a = L.addStruct("A");
-  const int32_t b = L.addStruct("B");
+  const int32_t a = L.add("A");
+  const int32_t b = L.add("B");
   L.sref(a, b, GDSidentity);
   const GDSstruct& sa = L.lib.structs[static_cast<std::size_t>(a)];
   TopDescent outer(L.lib, sa);
@@ -466,8 +468,8 @@ TEST(Walk, DescentPathsNest) {
 
 TEST(WalkDeath, DescentIntoAStructureOnThePathIsFatal) {
   LibBuilder L;
-  const int32_t a = L.addStruct("A");
-  const int32_t b = L.addStruct("B");
+  const int32_t a = L.add("A");
+  const int32_t b = L.add("B");
   EXPECT_EXIT(
       {
         TopDescent top(L.lib, L.lib.structs[static_cast<std::size_t>(a)]);
@@ -494,7 +496,7 @@ RandomLib randomLib(uint32_t seed) {
 
   RandomLib R;
   R.n = pick(3, 8);
-  for (int i = 0; i < R.n; ++i) R.L.addStruct(numbered("S", i));
+  for (int i = 0; i < R.n; ++i) R.L.add(numbered("S", i));
 
   auto coord = [&]() -> int32_t {
     if (far && chance(30)) {

@@ -33,7 +33,7 @@ std::vector<std::string> declared(const std::string& scene) {
   return names;
 }
 
-std::string textures(const qm::LayerTable&) {
+std::string textures() {
   return "#declare GDS_TEX_1 = texture { // Layer name: metal1 \n"
          "     pigment {\n"
          "        color rgb <1.000000,0.500000,0.250000>\n"
@@ -46,13 +46,17 @@ std::string textures(const qm::LayerTable&) {
          "  }\n";
 }
 
+// The scene of `top` under the standard table.
+SceneRun standardScene(LibBuilder& b, const std::string& top = "TOP") {
+  b.doneAsRead();
+  return writeScene(b.lib, standardTable(), top);
+}
+
 TEST(PovScene, WholeSceneOfOneRectangle) {
   LibBuilder b;
   int top = b.add("TOP");
-  b.rect(top, 1, 0, 0, 0, 20, 10);
-  b.finish();
-  qm::LayerTable t = standardTable();
-  SceneRun r = writeScene(b.lib, t, "TOP");
+  b.rect(top, 1, 0, 0, 20, 10);
+  SceneRun r = standardScene(b);
   EXPECT_EQ(r.scene,
             "// POVRAY file generated from quillmask-0.3.1\n"
             "// Top level cell is TOP (or TOP if escaping is needed.)\n"
@@ -69,7 +73,7 @@ TEST(PovScene, WholeSceneOfOneRectangle) {
             "global_settings { ambient_light rgb <4.5,4.5,4.5> }\n"
             "light_source { <20.000000,30.000000,0.000000> color rgb <1.0, 1.0, 1.0> }\n"
             "\n" +
-                textures(t) +
+                textures() +
                 "#declare TOP = \n"
                 " box { <20.000000,2.000000,10.000000> <0.000000,1.000000,0.000000>\n"
                 "  texture { GDS_TEX_1 }\n"
@@ -89,14 +93,12 @@ TEST(PovScene, WholeSceneOfOneRectangle) {
 TEST(PovScene, UnionOfBoxesAndPrisms) {
   LibBuilder b;
   int top = b.add("a-b");
-  b.rect(top, 1, 0, 0, 0, 20, 10);
-  b.rect(top, 2, 1, 5, 5, 8, 30);
-  b.boundary(top, 1, 0, {{0, 0}, {10, 0}, {0, 10}, {0, 0}});
-  b.rect(top, 2, 0, 0, 0, 1, 1);   // datatype 0 of layer 2 is unconfigured
-  b.rect(top, 3, 0, 0, 0, 50, 50);  // hidden
-  b.finish();
-  qm::LayerTable t = standardTable();
-  SceneRun r = writeScene(b.lib, t, "a-b");
+  b.rect(top, 1, 0, 0, 20, 10);
+  b.rect(top, {2, 1}, 5, 5, 8, 30);
+  b.boundary(top, 1, {{0, 0}, {10, 0}, {0, 10}, {0, 0}});
+  b.rect(top, 2, 0, 0, 1, 1);  // datatype 0 of layer 2 is unconfigured
+  b.rect(top, 3, 0, 0, 50, 50);  // hidden
+  SceneRun r = standardScene(b, "a-b");
   std::string decl = r.scene.substr(r.scene.find("#declare aE_b"));
   EXPECT_EQ(decl,
             "#declare aE_b = union {\n"
@@ -137,10 +139,8 @@ TEST(PovScene, ChildrenAreDeclaredFirstAndOnce) {
   b.sref(a, "B");
   b.sref(a, "B", GDSmakeTransf({0, 100}, 0, 0, 1));
   b.sref(c, "B");
-  b.rect(leaf, 1, 0, 0, 0, 10, 10);
-  b.finish();
-  qm::LayerTable t = standardTable();
-  SceneRun r = writeScene(b.lib, t, "T");
+  b.rect(leaf, 1, 0, 0, 10, 10);
+  SceneRun r = standardScene(b, "T");
   EXPECT_EQ(declared(r.scene), (std::vector<std::string>{"B", "A", "C", "T"}));
   auto echo = [&](const char* n) { return echoFor(b.lib, n); };
   // Scene, then the ordering walk (B is walked again under A), then the
@@ -160,10 +160,8 @@ TEST(PovScene, MirroredAndRotatedReferences) {
   int cell = b.add("CELL");
   b.sref(top, "CELL", GDSmakeTransf({100, 200}, 1, 0, 1));
   b.sref(top, "CELL", GDSmakeTransf({-50, 0}, 0, 90, 2));
-  b.rect(cell, 1, 0, 0, 0, 10, 5);
-  b.finish();
-  qm::LayerTable t = standardTable();
-  SceneRun r = writeScene(b.lib, t, "TOP");
+  b.rect(cell, 1, 0, 0, 10, 5);
+  SceneRun r = standardScene(b);
   EXPECT_NE(r.scene.find("#declare TOP = union {\n"
                          "//Sref\n"
                          " object { CELL \n"
@@ -188,10 +186,8 @@ TEST(PovScene, ArrayOfTwoColumnsAndThreeRows) {
   int top = b.add("TOP");
   int cell = b.add("CELL");
   b.aref(top, "CELL", 2, 3, 100, 100);
-  b.rect(cell, 1, 0, 0, 0, 10, 5);
-  b.finish();
-  qm::LayerTable t = standardTable();
-  SceneRun r = writeScene(b.lib, t, "TOP");
+  b.rect(cell, 1, 0, 0, 10, 5);
+  SceneRun r = standardScene(b);
   std::string want = "#declare TOP = union {\n//Aref:\n";
   for (int i = 0; i < 2; ++i)
     for (int j = 0; j < 3; ++j)
@@ -210,11 +206,9 @@ TEST(PovScene, ReferencesToNothingVisibleWriteNothing) {
   int hid = b.add("HID");
   b.aref(top, "HID", 2, 3, 100, 100);
   b.sref(top, "HID");
-  b.rect(top, 1, 0, 0, 0, 10, 10);
-  b.rect(hid, 3, 0, 0, 0, 10, 10);
-  b.finish();
-  qm::LayerTable t = standardTable();
-  SceneRun r = writeScene(b.lib, t, "TOP");
+  b.rect(top, 1, 0, 0, 10, 10);
+  b.rect(hid, 3, 0, 0, 10, 10);
+  SceneRun r = standardScene(b);
   EXPECT_EQ(declared(r.scene), std::vector<std::string>{"TOP"});
   EXPECT_NE(r.scene.find("#declare TOP = \n//Aref:\n box {"), std::string::npos) << r.scene;
   EXPECT_EQ(r.scene.find("//Sref"), std::string::npos);
@@ -225,10 +219,8 @@ TEST(PovScene, ReferencesToNothingVisibleWriteNothing) {
 TEST(PovScene, HiddenEntriesHaveNoTexture) {
   LibBuilder b;
   int top = b.add("TOP");
-  b.rect(top, 1, 0, 0, 0, 10, 10);
-  b.finish();
-  qm::LayerTable t = standardTable();
-  SceneRun r = writeScene(b.lib, t, "TOP");
+  b.rect(top, 1, 0, 0, 10, 10);
+  SceneRun r = standardScene(b);
   EXPECT_EQ(countOf(r.scene, "= texture {"), 2u);
   EXPECT_EQ(r.scene.find("GDS_TEX_-1"), std::string::npos);
   EXPECT_EQ(r.scene.find("GDS_TEX_3"), std::string::npos);
@@ -239,9 +231,7 @@ TEST(PovScene, MissingTopStructure) {
   LibBuilder b;
   b.add("A");
   b.add("B");
-  b.finish();
-  qm::LayerTable t = standardTable();
-  SceneRun r = writeScene(b.lib, t, "NOPE");
+  SceneRun r = standardScene(b, "NOPE");
   EXPECT_EQ(r.scene, "");
   EXPECT_EQ(r.out, "\"A\"\n\"B\"\n");
   EXPECT_EQ(r.err, "Couldn't find the structure named \"NOPE\"\n");
@@ -249,8 +239,8 @@ TEST(PovScene, MissingTopStructure) {
 
 TEST(PovScene, UnwritableFileIsFatal) {
   LibBuilder b;
-  b.rect(b.add("TOP"), 1, 0, 0, 0, 1, 1);
-  b.finish();
+  b.rect(b.add("TOP"), 1, 0, 0, 1, 1);
+  b.doneAsRead();
   qm::LayerTable t = standardTable();
   EXPECT_EXIT(qm::POVwriteScene(b.lib, t, "/nonexistent-dir/x.pov", "TOP"), ::testing::ExitedWithCode(1),
               "^Couldn't open /nonexistent-dir/x.pov for writing. Aborting...\n$");
@@ -259,11 +249,9 @@ TEST(PovScene, UnwritableFileIsFatal) {
 TEST(PovScene, TextOnUnconfiguredLayerOnlyWarns) {
   LibBuilder b;
   int top = b.add("TOP");
-  b.text(top, 9, 0, "hello");
-  b.rect(top, 1, 0, 0, 0, 10, 10);
-  b.finish();
-  qm::LayerTable t = standardTable();
-  SceneRun r = writeScene(b.lib, t, "TOP");
+  b.text(top, 9, "hello");
+  b.rect(top, 1, 0, 0, 10, 10);
+  SceneRun r = standardScene(b);
   EXPECT_NE(r.scene.find("#declare TOP = \n box {"), std::string::npos);
   // Once in the count of TOP's buckets, once in the walk.
   EXPECT_EQ(countOf(r.err, kWarn9), 2u);
@@ -274,10 +262,8 @@ TEST(PovScene, UnboundReference) {
   LibBuilder b;
   int top = b.add("TOP");
   b.sref(top, "GHOST");
-  b.rect(top, 1, 0, 0, 0, 10, 10);
-  b.finish();
-  qm::LayerTable t = standardTable();
-  SceneRun r = writeScene(b.lib, t, "TOP");
+  b.rect(top, 1, 0, 0, 10, 10);
+  SceneRun r = standardScene(b);
   EXPECT_EQ(declared(r.scene), std::vector<std::string>{"TOP"});
   EXPECT_EQ(r.scene.find("GHOST"), std::string::npos);
   EXPECT_NE(r.err.find("Couldn't find the structure named \"GHOST\"\n"), std::string::npos);
@@ -293,12 +279,10 @@ TEST(PovScene, VisibleStructureWithoutObjectsIsAnEmptyUnion) {
   int wire = b.add("WIRE");
   b.sref(top, "LABEL");
   b.sref(top, "WIRE");
-  b.text(label, 1, 0, "only a text");
-  b.path(wire, 1, 0, 0, 10, {{5, 5}});
-  b.boundary(wire, 1, 0, {{0, 0}, {1, 1}});  // no area: no prism
-  b.finish();
-  qm::LayerTable t = standardTable();
-  SceneRun r = writeScene(b.lib, t, "TOP");
+  b.text(label, 1, "only a text");
+  b.path(wire, 1, 0, 10, {{5, 5}});
+  b.boundary(wire, 1, {{0, 0}, {1, 1}});  // no area: no prism
+  SceneRun r = standardScene(b);
   EXPECT_NE(r.scene.find("#declare LABEL = union {\n}\n"), std::string::npos) << r.scene;
   EXPECT_NE(r.scene.find("#declare WIRE = union {\n}\n"), std::string::npos) << r.scene;
   EXPECT_NE(r.scene.find("#declare TOP = union {\n//Sref\n object { LABEL"), std::string::npos) << r.scene;
@@ -309,13 +293,11 @@ TEST(PovScene, VisibleStructureWithoutObjectsIsAnEmptyUnion) {
 TEST(PovScene, TopWithNothingVisible) {
   LibBuilder b;
   int top = b.add("TOP");
-  b.rect(top, 3, 0, 0, 0, 10, 10);
-  b.finish();
-  qm::LayerTable t = standardTable();
-  SceneRun r = writeScene(b.lib, t, "TOP");
+  b.rect(top, 3, 0, 0, 10, 10);
+  SceneRun r = standardScene(b);
   EXPECT_EQ(declared(r.scene), std::vector<std::string>{});
   EXPECT_EQ(r.scene.find("object {"), std::string::npos);
-  std::string tail = textures(t) + "// end of povray file\n";
+  std::string tail = textures() + "// end of povray file\n";
   EXPECT_EQ(r.scene.substr(r.scene.size() - tail.size()), tail);
   expectRenders(r.scene);
 }
@@ -323,11 +305,9 @@ TEST(PovScene, TopWithNothingVisible) {
 TEST(PovScene, WiresBecomeOutlines) {
   LibBuilder b;
   int top = b.add("TOP");
-  b.path(top, 1, 0, 0, 20, {{0, 0}, {100, 0}});
-  b.path(top, 1, 0, 2, 20, {{0, 0}, {100, 0}, {100, 100}});
-  b.finish();
-  qm::LayerTable t = standardTable();
-  SceneRun r = writeScene(b.lib, t, "TOP");
+  b.path(top, 1, 0, 20, {{0, 0}, {100, 0}});
+  b.path(top, 1, 2, 20, {{0, 0}, {100, 0}, {100, 100}});
+  SceneRun r = standardScene(b);
   // The straight wire's outline is a rectangle, the bent one a prism of
   // 2n+1 points.
   EXPECT_NE(r.scene.find(" box { <100.000000,2.000000,-10.000000> <0.000000,1.000000,10.000000>\n"),
@@ -339,11 +319,9 @@ TEST(PovScene, WiresBecomeOutlines) {
 
 TEST(PovScene, VerticalScaleWithoutMeterUnit) {
   LibBuilder b;
-  b.rect(b.add("TOP"), 1, 0, 0, 0, 10, 10);
+  b.rect(b.add("TOP"), 1, 0, 0, 10, 10);
   b.lib.meterunit = 0;
-  b.finish();
-  qm::LayerTable t = standardTable();
-  SceneRun r = writeScene(b.lib, t, "TOP");
+  SceneRun r = standardScene(b);
   EXPECT_NE(r.scene.find("// UserUnit: 1.000000e-03 MeterUnit: 0.000000e+00 \n"), std::string::npos);
   EXPECT_NE(r.scene.find("//   by 1.000000e+03 at the end of the file.\n"), std::string::npos);
   EXPECT_NE(r.scene.find("object { TOP scale <1.0,1000.000000,1.0> }\n"), std::string::npos);
@@ -354,10 +332,8 @@ TEST(PovScene, SinglePointExtentKeepsTheCameraApart) {
   LibBuilder b;
   int top = b.add("TOP");
   b.sref(top, "CELL", GDSmakeTransf({40, 70}, 0, 0, 0));
-  b.rect(b.add("CELL"), 1, 0, 0, 0, 10, 10);
-  b.finish();
-  qm::LayerTable t = standardTable();
-  SceneRun r = writeScene(b.lib, t, "TOP");
+  b.rect(b.add("CELL"), 1, 0, 0, 10, 10);
+  SceneRun r = standardScene(b);
   EXPECT_NE(r.scene.find(" location <40.000000,1.000000,70.000000>\n look_at <40.000000,0,70.000000>\n"),
             std::string::npos)
       << r.scene;
@@ -367,10 +343,8 @@ TEST(PovScene, SinglePointExtentKeepsTheCameraApart) {
 TEST(PovScene, EmptyExtent) {
   LibBuilder b;
   int top = b.add("TOP");
-  b.text(top, 1, 0, "label");
-  b.finish();
-  qm::LayerTable t = standardTable();
-  SceneRun r = writeScene(b.lib, t, "TOP");
+  b.text(top, 1, "label");
+  SceneRun r = standardScene(b);
   EXPECT_NE(r.scene.find("// Bounding box is (-2147483647,-2147483647)-(2147483647,2147483647)\n"),
             std::string::npos);
   // The 32-bit differences of the empty extent wrap to 2.
@@ -385,8 +359,8 @@ TEST(PovScene, EmptyExtent) {
 
 TEST(PovScene, NonFiniteNumbersStayOutOfTheScene) {
   LibBuilder b;
-  b.rect(b.add("TOP"), 1, 0, 0, 0, 10, 10);
-  b.finish();
+  b.rect(b.add("TOP"), 1, 0, 0, 10, 10);
+  b.doneAsRead();
   Layer odd{1, -1, false, INFINITY, NAN, 0.5, INFINITY, 1, "odd"};
   qm::LayerTable t = makeTable({odd});
   SceneRun r = writeScene(b.lib, t, "TOP");
@@ -401,8 +375,8 @@ TEST(PovScene, CycleIsFatal) {
   int c = b.add("B");
   b.sref(a, "B");
   b.sref(c, "A");
-  b.rect(c, 1, 0, 0, 0, 1, 1);
-  b.finish();
+  b.rect(c, 1, 0, 0, 1, 1);
+  b.doneAsRead();
   qm::LayerTable t = standardTable();
   qmtest::TempDir d;
   EXPECT_EXIT(qm::POVwriteScene(b.lib, t, d.file("result.pov"), "A"), ::testing::ExitedWithCode(1),
@@ -413,11 +387,9 @@ TEST(PovScene, NegativeArrayCountsHoldNoMembers) {
   LibBuilder b;
   int top = b.add("TOP");
   b.aref(top, "CELL", -2, -3, 10, 10);
-  b.rect(top, 1, 0, 0, 0, 10, 10);
-  b.rect(b.add("CELL"), 1, 0, 0, 0, 5, 5);
-  b.finish();
-  qm::LayerTable t = standardTable();
-  SceneRun r = writeScene(b.lib, t, "TOP");
+  b.rect(top, 1, 0, 0, 10, 10);
+  b.rect(b.add("CELL"), 1, 0, 0, 5, 5);
+  SceneRun r = standardScene(b);
   EXPECT_NE(r.scene.find("#declare TOP = \n//Aref:\n box {"), std::string::npos) << r.scene;
   EXPECT_EQ(r.scene.find("//Sref"), std::string::npos);
   expectRenders(r.scene);
@@ -448,20 +420,20 @@ qm::GDSlibrary* randomLibrary(LibBuilder& b, std::mt19937& rng) {
       int x = pick(200) - 100, y = pick(200) - 100;
       switch (pick(7)) {
         case 0:
-          b.rect(i, layer, dt, x, y, x + 1 + pick(50), y + 1 + pick(50));
+          b.rect(i, {layer, dt}, x, y, x + 1 + pick(50), y + 1 + pick(50));
           break;
         case 1:
-          b.boundary(i, layer, dt, {{x, y}, {x + 30, y + 5}, {x + 10, y + 40}, {x, y}});
+          b.boundary(i, {layer, dt}, {{x, y}, {x + 30, y + 5}, {x + 10, y + 40}, {x, y}});
           break;
         case 2: {
           std::vector<GDSpoint> pts;
           int np = pick(4);
           for (int p = 0; p < np; ++p) pts.push_back({x + 20 * p, y + pick(30)});
-          b.path(i, layer, dt, pick(2) * 2, 2 * pick(10), pts);
+          b.path(i, {layer, dt}, pick(2) * 2, 2 * pick(10), pts);
           break;
         }
         case 3:
-          b.text(i, layer, dt, "t");
+          b.text(i, {layer, dt}, "t");
           break;
         default: {
           // References point further down the list, or nowhere.
@@ -475,7 +447,7 @@ qm::GDSlibrary* randomLibrary(LibBuilder& b, std::mt19937& rng) {
       }
     }
   }
-  b.finish();
+  b.doneAsRead();
   return &b.lib;
 }
 
@@ -505,9 +477,9 @@ TEST(PovScene, SharedHierarchyWithUnconfiguredLayers) {
     b.sref(i, numbered("L", i + 1));
     b.sref(i, numbered("L", i + 1), GDSmakeTransf({100, 0}, 0, 0, 1));
   }
-  b.rect(depth - 1, 1, 0, 0, 0, 10, 10);
-  b.text(depth - 1, 9, 0, "t");
-  b.finish();
+  b.rect(depth - 1, 1, 0, 0, 10, 10);
+  b.text(depth - 1, 9, "t");
+  b.doneAsRead();
   qm::LayerTable t = standardTable();
   SceneRun fast = writeScene(b.lib, t, "L0", false);
   SceneRun plain = writeScene(b.lib, t, "L0", true);

@@ -25,10 +25,17 @@ std::string prologue() {
   return o.str();
 }
 
-qm::LayerEntry hatchEntry(const std::string& name, int hatch, double angle, double step) {
+qm::LayerEntry entry(int gdsno, int fill = 0, int hatchKind = 0, const std::string& name = "poly") {
   qm::LayerEntry e;
   e.name = name;
-  e.hatch = hatch;
+  e.gdsno = gdsno;
+  e.fill = fill;
+  e.hatch = hatchKind;
+  return e;
+}
+
+qm::LayerEntry hatchEntry(const std::string& name, int hatch, double angle, double step) {
+  qm::LayerEntry e = entry(0, 0, hatch, name);
   e.angle = angle;
   e.step = step;
   return e;
@@ -38,15 +45,6 @@ std::string hatch(const qm::LayerEntry& e) {
   qm::Out o{qm::Out::Memory{}};
   qm::PSwriteHatch(o, e);
   return o.str();
-}
-
-qm::LayerEntry entry(int gdsno, int fill = 0, int hatchKind = 0, const std::string& name = "poly") {
-  qm::LayerEntry e;
-  e.name = name;
-  e.gdsno = gdsno;
-  e.fill = fill;
-  e.hatch = hatchKind;
-  return e;
 }
 
 qm::GDSboundary boundaryOf(std::vector<qm::GDSpoint>& pts, int layer = 1) {

@@ -161,7 +161,7 @@ TEST(PsPage, WholePage) {
 TEST(PsPage, LayerSelectionIgnoresDatatype) {
   LibBuilder b;
   int top = b.add("TOP");
-  b.rect(top, 5, 0, 0, 1000, 1000, 3);
+  b.rect(top, {5, 3}, 0, 0, 1000, 1000);
   b.rect(top, 6, 0, 0, 90000, 90000);  // no entry: never drawn, but fits the page
   std::string config = block("five", 5) + block("fivedt", 5, "datatype 7") + block("hid", 5, "", true);
   Page p = page(b.done(), config);

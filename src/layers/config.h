@@ -42,6 +42,10 @@ class LayerTable {
   // standard error when the file does not configure the layer (printed
   // again at every such call).
   int FindLayerEntry(int32_t layer, int32_t datatype) const;
+  // The plain scan, without warning or memory: the first entry with the
+  // layer and datatype wins, else the last entry of the layer without a
+  // datatype, else -1.
+  int ScanLayerEntry(int32_t layer, int32_t datatype) const;
   // Lookups are remembered per (layer, datatype) while layerCount stays the
   // same. Code that changes entries after a lookup must call this.
   void ClearLookupCache() const {
@@ -50,8 +54,6 @@ class LayerTable {
   }
 
  private:
-  // The plain scan: the index, or -1 when nothing matches.
-  int ScanLayerEntry(int32_t layer, int32_t datatype) const;
   mutable std::unordered_map<uint64_t, int> lookupCache_;
   mutable int cacheCount_ = -1;
 };

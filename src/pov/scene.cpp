@@ -88,7 +88,6 @@ class SceneWriter {
 
  private:
   // Layer lookups.
-  int scanEntry(int32_t layer, int32_t datatype) const;
   int silentEntry(int32_t layer, int32_t datatype);
   int lookup(int32_t layer, int32_t datatype);
   bool visible(int i) const { return table_[i].hidden == 0; }
@@ -98,6 +97,8 @@ class SceneWriter {
   int64_t countVisible(int32_t idx);  // idx is on the descent path already
   int64_t countWalk(int32_t root);
   void replayWarnings(int32_t idx);
+  template <class Visit>
+  void replayWalk(int32_t idx, Visit visit);
   int64_t countReference(int32_t structptr);
 
   // Declaration order.
@@ -155,30 +156,11 @@ class SceneWriter {
 // ---------------------------------------------------------------------------
 // Layer lookups
 
-// The lookup's own rules, without its warning: the first entry with the
-// layer and datatype wins, else the last entry of the layer without a
-// datatype, else -1.
-int SceneWriter::scanEntry(int32_t layer, int32_t datatype) const {
-  int n = table_.layerCount;
-  if (n > static_cast<int>(table_.entries.size())) n = static_cast<int>(table_.entries.size());
-  int found = -1;
-  for (int i = 0; i < n; ++i) {
-    const LayerEntry& e = table_[i];
-    if (e.gdsno != layer) continue;
-    if (e.hasDatatype) {
-      if (e.datatype == datatype) return i;
-    } else {
-      found = i;
-    }
-  }
-  return found;
-}
-
 int SceneWriter::silentEntry(int32_t layer, int32_t datatype) {
   uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(layer)) << 32) | static_cast<uint32_t>(datatype);
   auto it = entryCache_.find(key);
   if (it != entryCache_.end()) return it->second;
-  int i = scanEntry(layer, datatype);
+  int i = table_.ScanLayerEntry(layer, datatype);
   entryCache_.emplace(key, i);
   return i;
 }
@@ -283,18 +265,13 @@ int64_t SceneWriter::countWalk(int32_t root) {
   }
 }
 
-// Repeats the lookup warnings that a full count of idx prints, in order.
-void SceneWriter::replayWarnings(int32_t idx) {
-  if (!hasWarn_[static_cast<std::size_t>(idx)]) return;
+// Walks the references below idx depth first, in cell order: `visit(child)`
+// for each one (child -1 when unbound) says whether to go into it.
+template <class Visit>
+void SceneWriter::replayWalk(int32_t idx, Visit visit) {
   std::vector<Frame>& st = replayFrames_;
   std::size_t base = st.size();
-  auto enter = [&](int32_t i) {
-    const GDSstruct& s = lib_.structs[static_cast<std::size_t>(i)];
-    for (const GDSlayer& l : s.layers)
-      if (silentEntry(l.layer, l.datatype) < 0) table_.FindLayerEntry(l.layer, l.datatype);
-    st.push_back(Frame{i, 0, 0, false});
-  };
-  enter(idx);
+  st.push_back(Frame{idx, 0, 0, false});
   while (st.size() > base) {
     Frame& fr = st.back();
     const GDSstruct& s = lib_.structs[static_cast<std::size_t>(fr.idx)];
@@ -305,8 +282,23 @@ void SceneWriter::replayWarnings(int32_t idx) {
     const GDScell& c = s.cells[fr.pos++];
     if (!isReference(c)) continue;
     int32_t child = referenceTarget(s, c);
-    if (child >= 0 && hasWarn_[static_cast<std::size_t>(child)]) enter(child);
+    if (visit(child) && child >= 0) st.push_back(Frame{child, 0, 0, false});
   }
+}
+
+// Repeats the lookup warnings that a full count of idx prints, in order.
+void SceneWriter::replayWarnings(int32_t idx) {
+  if (!hasWarn_[static_cast<std::size_t>(idx)]) return;
+  auto warnBuckets = [&](int32_t i) {
+    for (const GDSlayer& l : lib_.structs[static_cast<std::size_t>(i)].layers)
+      if (silentEntry(l.layer, l.datatype) < 0) table_.FindLayerEntry(l.layer, l.datatype);
+  };
+  warnBuckets(idx);
+  replayWalk(idx, [&](int32_t child) {
+    if (child < 0 || !hasWarn_[static_cast<std::size_t>(child)]) return false;
+    warnBuckets(child);
+    return true;
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -405,23 +397,11 @@ void SceneWriter::orderFast(const std::string& topName) {
 
 // The echo of an ordering walk through a structure that has been walked.
 void SceneWriter::replayEcho(int32_t idx) {
-  std::vector<Frame>& st = replayFrames_;
-  std::size_t base = st.size();
   out().put(lib_.findEcho(idx));
-  st.push_back(Frame{idx, 0, 0, false});
-  while (st.size() > base) {
-    Frame& fr = st.back();
-    const GDSstruct& s = lib_.structs[static_cast<std::size_t>(fr.idx)];
-    if (fr.pos == s.cells.size()) {
-      st.pop_back();
-      continue;
-    }
-    const GDScell& c = s.cells[fr.pos++];
-    if (!isReference(c)) continue;
-    int32_t child = referenceTarget(s, c);
+  replayWalk(idx, [&](int32_t child) {
     out().put(lib_.findEcho(child));
-    if (child >= 0) st.push_back(Frame{child, 0, 0, false});
-  }
+    return true;
+  });
 }
 
 // ---------------------------------------------------------------------------
