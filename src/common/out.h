@@ -81,19 +81,37 @@ class Out {
   Out* next_ = nullptr;
 };
 
+namespace detail {
+inline constexpr char kDigitPairs[201] =
+    "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"
+    "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
+
+template <typename U>
+inline char* formatUnsigned(char* p, U u) {
+  int n = 1;
+  for (U t = u; t >= 10; t /= 10) ++n;
+  char* e = p + n;
+  while (u >= 100) {
+    const auto r = static_cast<unsigned>(u % 100);
+    u /= 100;
+    e -= 2;
+    std::memcpy(e, kDigitPairs + 2 * r, 2);
+  }
+  if (u >= 10) {
+    std::memcpy(e - 2, kDigitPairs + 2 * static_cast<unsigned>(u), 2);
+  } else {
+    e[-1] = static_cast<char>('0' + u);
+  }
+  return p + n;
+}
+}  // namespace detail
+
 // Writes printf("%d") of v at p; returns the end.
 inline char* formatInt(char* p, int64_t v) {
   uint64_t u = v < 0 ? 0ull - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
   if (v < 0) *p++ = '-';
-  int n = 1;
-  for (uint64_t t = u; t >= 10; t /= 10) ++n;
-  char* e = p + n;
-  char* q = e;
-  do {
-    *--q = static_cast<char>('0' + u % 10);
-    u /= 10;
-  } while (u);
-  return e;
+  if (u <= UINT32_MAX) return detail::formatUnsigned(p, static_cast<uint32_t>(u));
+  return detail::formatUnsigned(p, u);
 }
 
 // Standard output and standard error of the program (buffered).

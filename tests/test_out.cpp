@@ -1,0 +1,54 @@
+// The stream's own number formatting gives the bytes printf gives.
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <climits>
+#include <cstdio>
+#include <random>
+
+#include "common/out.h"
+
+namespace {
+
+std::string viaPrintf(int64_t v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%" PRId64, v);
+  return buf;
+}
+
+std::string viaFormat(int64_t v) {
+  char buf[32];
+  return std::string(buf, qm::formatInt(buf, v));
+}
+
+TEST(Out, IntegersAsPrintfWritesThem) {
+  std::vector<int64_t> values = {0, 1, -1, 9, 10, 11, 99, 100, 101, 999, 1000, -1000, 12345, INT32_MAX, INT32_MIN,
+                                 int64_t{INT32_MAX} + 1, int64_t{UINT32_MAX}, int64_t{UINT32_MAX} + 1, INT64_MAX,
+                                 INT64_MIN};
+  for (int64_t p = 1; p <= 1000000000000000000; p *= 10)
+    for (int64_t d : {-1, 0, 1}) values.push_back(p + d), values.push_back(-(p + d));
+  std::mt19937_64 rng(7);
+  for (int i = 0; i < 100000; ++i) values.push_back(static_cast<int64_t>(rng()) >> (rng() % 64));
+  for (int64_t v : values) ASSERT_EQ(viaFormat(v), viaPrintf(v)) << v;
+
+  qm::Out o{qm::Out::Memory{}};
+  std::string expected;
+  for (int64_t v : values) {
+    o.putInt(v);
+    o.put(' ');
+    expected += viaPrintf(v) + " ";
+  }
+  EXPECT_EQ(o.str(), expected);
+}
+
+TEST(Out, FixedPointAsPrintfWritesIt) {
+  for (double v : {0.0, -0.0, 1.0, -1.0, 123456.0, -2147483648.0, 0.5, 1e20, -1e300, 1e15, 999999999999999.0}) {
+    qm::Out o{qm::Out::Memory{}};
+    o.putFixed6(v);
+    char buf[400];
+    std::snprintf(buf, sizeof buf, "%f", v);
+    EXPECT_EQ(o.str(), buf) << v;
+  }
+}
+
+}  // namespace
