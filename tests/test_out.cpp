@@ -25,8 +25,13 @@ TEST(Out, IntegersAsPrintfWritesThem) {
   std::vector<int64_t> values = {0, 1, -1, 9, 10, 11, 99, 100, 101, 999, 1000, -1000, 12345, INT32_MAX, INT32_MIN,
                                  int64_t{INT32_MAX} + 1, int64_t{UINT32_MAX}, int64_t{UINT32_MAX} + 1, INT64_MAX,
                                  INT64_MIN};
-  for (int64_t p = 1; p <= 1000000000000000000; p *= 10)
-    for (int64_t d : {-1, 0, 1}) values.push_back(p + d), values.push_back(-(p + d));
+  int64_t p = 1;
+  for (int k = 0; k <= 18; ++k, p = k <= 18 ? p * 10 : p) {
+    for (int64_t d : {-1, 0, 1}) {
+      values.push_back(p + d);
+      values.push_back(-(p + d));
+    }
+  }
   std::mt19937_64 rng(7);
   for (int i = 0; i < 100000; ++i) values.push_back(static_cast<int64_t>(rng()) >> (rng() % 64));
   for (int64_t v : values) ASSERT_EQ(viaFormat(v), viaPrintf(v)) << v;
