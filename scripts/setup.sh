@@ -11,6 +11,7 @@ command -v clang++ >/dev/null || need+=(clang)
 command -v gs >/dev/null || need+=(ghostscript)
 command -v povray >/dev/null || need+=(povray)
 command -v hp2xx >/dev/null || need+=(hp2xx)
+[ -e /usr/include/pugixml.hpp ] || need+=(libpugixml-dev)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=""

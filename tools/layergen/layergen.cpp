@@ -14,13 +14,22 @@
 // - words have no length limit;
 // - a number outside the int range cannot be stored, so it counts as a
 //   field that could not be converted: "ERROR: incomplete read.", status 1.
+//
+// With --lyp FILE (and optionally --stack FILE) the configuration comes from
+// a KLayout layer-properties file instead (lyp.cpp); standard input is not
+// read. Arguments are only looked at when one of them is --lyp or --stack,
+// so every other command line keeps ignoring them.
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unordered_set>
+#include <vector>
+
+#include "lyp.h"
 
 namespace {
 
@@ -113,9 +122,70 @@ void writeBlock(int n, const std::string& name) {
   std::fputs("endlayer\n\n", stdout);
 }
 
+bool isLypOption(const std::string& a) {
+  return a == "--lyp" || a == "--stack" || a.rfind("--lyp=", 0) == 0 || a.rfind("--stack=", 0) == 0;
+}
+
+const char kUsage[] =
+    "usage: layergen < table > layers.config\n"
+    "       layergen --lyp FILE [--stack FILE] > layers.config\n"
+    "  --lyp FILE    write the configuration from a KLayout layer-properties file (.lyp)\n"
+    "                instead of the table on standard input\n"
+    "  --stack FILE  lines LAYER/DATATYPE depth thickness (microns) for the 3-D scene;\n"
+    "                layers not listed keep depth 0.1 * LAYER and thickness 0.1\n";
+
+[[noreturn]] void usageError(const std::string& why) {
+  std::fprintf(stderr, "layergen: %s\n%s", why.c_str(), kUsage);
+  std::exit(1);
+}
+
+int runLyp(const std::vector<std::string>& args) {
+  layergen::LypRequest req;
+  bool haveLyp = false, haveStack = false;
+  // Takes the file name of option `o` at args[i] ("--o FILE" or "--o=FILE").
+  auto take = [&](std::size_t& i, const std::string& o, std::string& path, bool& have) {
+    const std::string& a = args[i];
+    std::string value;
+    if (a == o) {
+      if (i + 1 >= args.size()) usageError(o + " needs a file name");
+      value = args[++i];
+    } else if (a.rfind(o + "=", 0) == 0) {
+      value = a.substr(o.size() + 1);
+    } else {
+      return false;
+    }
+    if (value.empty()) usageError(o + " needs a file name");
+    if (have) usageError(o + " given twice");
+    have = true;
+    path = value;
+    return true;
+  };
+  for (std::size_t i = 0; i < args.size(); ++i)
+    if (!take(i, "--lyp", req.lypPath, haveLyp) && !take(i, "--stack", req.stackPath, haveStack))
+      usageError("unknown argument '" + args[i] + "'");
+  if (!haveLyp) usageError("--stack needs --lyp");
+
+  layergen::LypOutcome res = layergen::configFromLyp(req);
+  for (const std::string& w : res.warnings) std::fprintf(stderr, "layergen: warning: %s\n", w.c_str());
+  if (!res.ok) {
+    std::fprintf(stderr, "layergen: %s\n", res.error.c_str());
+    return 1;
+  }
+  std::fwrite(res.text.data(), 1, res.text.size(), stdout);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "layergen: cannot write the configuration: %s\n", std::strerror(errno));
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
+  for (const std::string& a : args)
+    if (isLypOption(a)) return runLyp(args);
+
   static char outBuf[1 << 16];
   std::setvbuf(stdout, outBuf, _IOFBF, sizeof outBuf);
 
