@@ -152,7 +152,7 @@ Style styleOf(const Shape& s) {
   }
   if (s.density >= 0.75) {
     st.fill = true;
-    st.how = s.what + ", mostly set: filled";
+    st.how = s.what + ": filled";
   } else {
     st.how = s.what + ": outlines only";
   }
@@ -297,6 +297,11 @@ Shape classify(const Bitmap& bm) {
     s.kind = Shape::Solid;
     return s;
   }
+  if (s.density >= 0.75) {
+    s.kind = Shape::Other;
+    s.what = "a nearly solid pattern";
+    return s;
+  }
   // For each step: the pixels inside a line along it (both neighbours along
   // the step set) and the pixels on such a line (at least one neighbour).
   struct Family {
@@ -306,6 +311,9 @@ Shape classify(const Bitmap& bm) {
   };
   std::vector<Family> fams;
   for (const auto& st : kSteps) {
+    // Longer steps would meet the pattern's own repetition: on a tile four
+    // pixels wide, three to the right is one to the left.
+    if (2 * std::abs(st[0]) >= w || 2 * std::abs(st[1]) >= h) continue;
     Family f{st[0], st[1], 0, std::vector<char>(static_cast<std::size_t>(total), 0)};
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
