@@ -1,7 +1,6 @@
 // layergen --lyp: configurations from layer-properties files, run as built.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +12,7 @@
 #include "gdsw.h"
 #include "layers/config.h"
 #include "need_tool.h"
+#include "ppm_image.h"
 #include "runner.h"
 
 namespace {
@@ -420,36 +420,8 @@ TEST(LayergenLyp, RealPdkFileGivesTheBundledConfiguration) {
 
 // --- drawn by quillmask ---------------------------------------------------
 
-// A binary PPM image.
-struct Raster {
-  int width = 0, height = 0;
-  std::string px;
-  const unsigned char* at(int x, int y) const {
-    return reinterpret_cast<const unsigned char*>(px.data()) + (static_cast<std::size_t>(y) * width + x) * 3;
-  }
-};
-
-bool parsePpm(const std::string& data, Raster& out) {
-  // "P6", width, height, maximum, each after white space or comment lines,
-  // then one white space character and the samples.
-  std::size_t pos = 0;
-  auto field = [&]() {
-    while (pos < data.size() && (std::isspace(static_cast<unsigned char>(data[pos])) || data[pos] == '#')) {
-      if (data[pos] == '#') pos = data.find('\n', pos);
-      if (pos == std::string::npos) return std::string();
-      ++pos;
-    }
-    std::size_t b = pos;
-    while (pos < data.size() && !std::isspace(static_cast<unsigned char>(data[pos]))) ++pos;
-    return data.substr(b, pos - b);
-  };
-  if (field() != "P6") return false;
-  out.width = std::atoi(field().c_str());
-  out.height = std::atoi(field().c_str());
-  if (field() != "255" || out.width <= 0 || out.height <= 0) return false;
-  out.px = data.substr(pos + 1);
-  return out.px.size() == static_cast<std::size_t>(out.width) * out.height * 3;
-}
+using Raster = qmtest::PpmImage;
+using qmtest::parsePpm;
 
 TEST(LayergenLyp, GeneratedColoursAndPatternsShowOnThePage) {
   QM_NEED_TOOL("gs");

@@ -70,6 +70,18 @@ const char* const POVreservedWords[] = {
     "waves", "while", "width", "wood", "wrinkles", "write", "x", "y", "yes", "z", "",
 };
 
+// The reserved words of POV-Ray 3.7 that the first table lacks; a scene
+// that declares one of them is refused. user_defined is reserved from 3.7.1
+// on.
+const char* const POVmoreReservedWords[] = {
+    "albedo", "anisotropy", "aoi", "area_illumination", "bitwise_and", "bitwise_or", "bitwise_xor", "bmp",
+    "bokeh", "datetime", "deprecated", "dtag", "elseif", "exr", "for", "gamma", "hdr", "importance",
+    "maximum_reuse", "mesh_camera", "mm_per_unit", "no_radiosity", "now", "number_of_sides", "number_of_tiles",
+    "ovus", "pavement", "polynomial", "premultiplied", "sint16be", "sint16le", "sint32be", "sint32le", "sint8",
+    "square", "srgb", "srgbf", "srgbft", "srgbt", "steps", "subsurface", "tiling", "translucency", "triangular",
+    "uint16be", "uint16le", "uint8", "user_defined", "xyz", "",
+};
+
 namespace {
 
 constexpr std::size_t kMaxIdent = 40;
@@ -81,6 +93,7 @@ bool isReserved(std::string_view w) {
   static const std::unordered_set<std::string_view> words = [] {
     std::unordered_set<std::string_view> s;
     for (const char* const* p = POVreservedWords; **p; ++p) s.insert(*p);
+    for (const char* const* p = POVmoreReservedWords; **p; ++p) s.insert(*p);
     return s;
   }();
   return words.count(w) != 0;
@@ -92,6 +105,8 @@ char hexDigit(unsigned v) { return static_cast<char>(v < 10 ? '0' + v : v + 56);
 std::string_view cName(const std::string& name) { return std::string_view(name.c_str()); }
 
 }  // namespace
+
+bool POVisReserved(std::string_view word) { return isReserved(word); }
 
 std::string POVhexName(const std::string& name) {
   std::string_view s = cName(name);

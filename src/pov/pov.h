@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "gds/model.h"
 #include "layers/config.h"
@@ -10,7 +11,11 @@ namespace qm {
 
 // The words a scene identifier must not be, ended by an empty slot.
 extern const char* const POVreservedWords[];
+// The further reserved words of the scene language, ended the same way.
+extern const char* const POVmoreReservedWords[];
 
+// Whether a word is one of the reserved words.
+bool POVisReserved(std::string_view word);
 // Identifier of a structure name: at most 40 characters, never a reserved
 // word, never in the texture identifiers' GDS_TEX_ space.
 std::string POVescapeName(const std::string& name);

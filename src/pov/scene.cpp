@@ -14,6 +14,7 @@
 // A structure whose subtree has been walked completely holds no cycle, so
 // neither repetition needs the descent guard: no structure on the current
 // descent path can lie below it.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -115,6 +116,9 @@ class SceneWriter {
   void writeSref(int32_t sname, const GDStransf& own, const GDStransf& t);
   void writeAref(const GDSaref& a, const GDStransf& t);
   const std::string& escapedRef(int32_t sname);
+  // Identifier of a structure name in this scene.
+  std::string identifier(const std::string& name) const;
+  void separateCollisions(int32_t topIdx);
 
   void num(double v) { f_.putFixed6(finite(v)); }
   void coord(int32_t v) {
@@ -132,6 +136,9 @@ class SceneWriter {
   std::string textureScratch_;
   std::unordered_map<int32_t, std::string> escapedCache_;
   std::string escapedScratch_;
+  // Names of the scene whose escaped identifier another of its names also
+  // escapes to, with the distinct identifier each gets instead.
+  std::unordered_map<std::string, std::string> distinctIds_;
 
   std::vector<uint8_t> countDone_;
   std::vector<int64_t> count_;
@@ -409,12 +416,72 @@ void SceneWriter::replayEcho(int32_t idx) {
 
 const std::string& SceneWriter::escapedRef(int32_t sname) {
   if (plain_) {
-    escapedScratch_ = POVescapeName(lib_.name(sname));
+    escapedScratch_ = identifier(lib_.name(sname));
     return escapedScratch_;
   }
   auto it = escapedCache_.find(sname);
-  if (it == escapedCache_.end()) it = escapedCache_.emplace(sname, POVescapeName(lib_.name(sname))).first;
+  if (it == escapedCache_.end()) it = escapedCache_.emplace(sname, identifier(lib_.name(sname))).first;
   return it->second;
+}
+
+std::string SceneWriter::identifier(const std::string& name) const {
+  if (!distinctIds_.empty()) {
+    auto it = distinctIds_.find(name);
+    if (it != distinctIds_.end()) return it->second;
+  }
+  return POVescapeName(name);
+}
+
+// Different structure names can escape to one identifier (a-b and a.b both
+// give aE_b), and the later declaration would replace the earlier one. Among
+// the structures reachable from the top, the names of such a group are put
+// in byte order: the first keeps the identifier, each other one gets the
+// identifier followed by _2, _3, ... (cut to leave room), skipping any
+// identifier already in use. A scene without such a group is unchanged.
+void SceneWriter::separateCollisions(int32_t topIdx) {
+  if (topIdx < 0) return;
+  std::vector<uint8_t> seen(lib_.structs.size(), 0);
+  std::vector<int32_t> todo{topIdx};
+  seen[static_cast<std::size_t>(topIdx)] = 1;
+  std::unordered_map<std::string, std::vector<std::string>> byId;
+  std::unordered_set<std::string> names, used;
+  while (!todo.empty()) {
+    const GDSstruct& s = lib_.structs[static_cast<std::size_t>(todo.back())];
+    todo.pop_back();
+    if (names.insert(s.strname).second) {
+      std::string id = POVescapeName(s.strname);
+      used.insert(id);
+      byId[id].push_back(s.strname);
+    }
+    for (const GDScell& c : s.cells) {
+      if (!isReference(c)) continue;
+      int32_t child = referenceTarget(s, c);
+      if (child >= 0 && !seen[static_cast<std::size_t>(child)]) {
+        seen[static_cast<std::size_t>(child)] = 1;
+        todo.push_back(child);
+      }
+    }
+  }
+  std::vector<std::string> ids;
+  for (const auto& [id, group] : byId)
+    if (group.size() > 1) ids.push_back(id);
+  std::sort(ids.begin(), ids.end());
+  for (const std::string& id : ids) {
+    std::vector<std::string> group = byId[id];
+    std::sort(group.begin(), group.end());
+    int k = 2;
+    for (std::size_t g = 1; g < group.size(); ++g) {
+      std::string fresh;
+      do {
+        char suffix[16];
+        int n = std::snprintf(suffix, sizeof suffix, "_%d", k++);
+        fresh.assign(id, 0, std::min(id.size(), std::size_t{40} - static_cast<std::size_t>(n)));
+        fresh.append(suffix, static_cast<std::size_t>(n));
+      } while (used.count(fresh) || POVisReserved(fresh));
+      used.insert(fresh);
+      distinctIds_.emplace(group[g], fresh);
+    }
+  }
 }
 
 // A polygon of fewer than three points has no area and no prism.
@@ -447,7 +514,7 @@ bool SceneWriter::declareStruct(const POVstructList::Node& node) {
   double dy = wrapSub32(bb.maxy, bb.miny);
   err().printf("scalex = %f, scaley = %f\n", 52020 / dx, 67320 / dy);
 
-  std::string id = POVescapeName(node.name);
+  std::string id = identifier(node.name);
   int64_t objects = 0;
   for (const GDScell& c : s->cells) {
     switch (c.kind) {
@@ -605,8 +672,9 @@ void SceneWriter::writeAref(const GDSaref& a, const GDStransf& t) {
 // The scene
 
 void SceneWriter::writeScene(const GDSstruct& top, const std::string& topName) {
+  separateCollisions(static_cast<int32_t>(&top - lib_.structs.data()));
   GDSbbox bb = GDSbboxStruct(lib_, top);
-  std::string id = POVescapeName(topName);
+  std::string id = identifier(topName);
   // The vertical scale turns microns into database units. Without a usable
   // metre unit it is taken for the usual one of 1e-9.
   double yscale = 1e-6 / lib_.meterunit;
