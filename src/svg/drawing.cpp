@@ -91,9 +91,28 @@ struct Linear {
   bool identity() const { return a == 1 && b == 0 && c == 0 && d == 1; }
 };
 
+// A rough extent of texts (their anchor, size and length), to keep them in
+// the view.
+struct Box {
+  double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+  bool empty() const { return x0 > x1; }
+  void add(double x, double y) {
+    if (!std::isfinite(x) || !std::isfinite(y)) return;
+    x0 = std::min(x0, x);
+    y0 = std::min(y0, y);
+    x1 = std::max(x1, x);
+    y1 = std::max(y1, y);
+  }
+  void add(const Box& b, double dx, double dy) {
+    if (b.empty()) return;
+    add(b.x0 + dx, b.y0 + dy);
+    add(b.x1 + dx, b.y1 + dy);
+  }
+};
+
 class SvgWriter {
  public:
-  SvgWriter(const GDSlibrary& lib, const LayerTable& table, Out& f) : lib_(lib), table_(table), f_(f) {}
+  SvgWriter(const GDSlibrary& lib, const LayerTable& table, Out& f) : lib_(lib), table_(table), file_(f), f_(&f) {}
 
   void write(const GDSstruct& top, int32_t topIdx, const GDSbbox& extent);
 
@@ -112,10 +131,12 @@ class SvgWriter {
 
   const GDSlibrary& lib_;
   const LayerTable& table_;
-  Out& f_;
+  Out& file_;
+  Out* f_;  // where definitions are written now
   uint32_t next_ = 0;
   std::unordered_map<uint64_t, uint32_t> geomIds_;
   std::map<std::tuple<int32_t, int32_t, double, double, double, double>, uint32_t> textIds_;
+  std::unordered_map<uint32_t, Box> textBox_;  // in the frame of each text definition (y down)
   std::vector<GDSpoint> outline_;
 };
 
@@ -127,17 +148,17 @@ uint64_t geomKey(int32_t idx, int32_t layer) {
 // Shapes
 
 void SvgWriter::putPolygon(const GDSpoint* p, int32_t n) {
-  f_.put("<path d=\"M");
+  f_->put("<path d=\"M");
   for (int32_t i = 0; i < n; ++i) {
-    char* q = f_.reserve(32);
+    char* q = f_->reserve(32);
     if (i == 1) *q++ = 'L';
     else if (i > 1) *q++ = ' ';
     q = formatInt(q, p[i].x);
     *q++ = ' ';
     q = formatInt(q, p[i].y);
-    f_.commit(q);
+    f_->commit(q);
   }
-  f_.put("Z\"/>\n");
+  f_->put("Z\"/>\n");
 }
 
 void SvgWriter::putBoundary(const GDSboundary& b) {
@@ -145,7 +166,7 @@ void SvgWriter::putBoundary(const GDSboundary& b) {
   if (GDSisRectangle(b)) {
     const GDSpoint p0 = b.points[0];
     const GDSpoint p2 = b.points[2];
-    char* q = f_.reserve(96);
+    char* q = f_->reserve(96);
     std::memcpy(q, "<path d=\"M", 10);
     q += 10;
     q = formatInt(q, p0.x);
@@ -158,7 +179,7 @@ void SvgWriter::putBoundary(const GDSboundary& b) {
     *q++ = 'H';
     q = formatInt(q, p0.x);
     std::memcpy(q, "Z\"/>\n", 5);
-    f_.commit(q + 5);
+    f_->commit(q + 5);
     return;
   }
   putPolygon(b.points, b.npoints);
@@ -170,38 +191,38 @@ void SvgWriter::putUse(char kind, uint32_t id, const GDStransf& t) {
     putTranslatedUse(kind, id, t.tx, t.ty);
     return;
   }
-  f_.put("<use href=\"#");
-  putId(f_, kind, id);
-  f_.put("\" transform=\"matrix(");
-  putNum(f_, t.a);
-  f_.put(' ');
-  putNum(f_, t.c);
-  f_.put(' ');
-  putNum(f_, t.b);
-  f_.put(' ');
-  putNum(f_, t.d);
-  f_.put(' ');
-  putNum(f_, t.tx);
-  f_.put(' ');
-  putNum(f_, t.ty);
-  f_.put(")\"/>\n");
+  f_->put("<use href=\"#");
+  putId(*f_, kind, id);
+  f_->put("\" transform=\"matrix(");
+  putNum(*f_, t.a);
+  f_->put(' ');
+  putNum(*f_, t.c);
+  f_->put(' ');
+  putNum(*f_, t.b);
+  f_->put(' ');
+  putNum(*f_, t.d);
+  f_->put(' ');
+  putNum(*f_, t.tx);
+  f_->put(' ');
+  putNum(*f_, t.ty);
+  f_->put(")\"/>\n");
 }
 
 void SvgWriter::putTranslatedUse(char kind, uint32_t id, double x, double y) {
-  f_.put("<use href=\"#");
-  putId(f_, kind, id);
-  f_.put('"');
+  f_->put("<use href=\"#");
+  putId(*f_, kind, id);
+  f_->put('"');
   if (std::isfinite(x) && std::fabs(x) >= 1e-12) {
-    f_.put(" x=\"");
-    putNum(f_, x);
-    f_.put('"');
+    f_->put(" x=\"");
+    putNum(*f_, x);
+    f_->put('"');
   }
   if (std::isfinite(y) && std::fabs(y) >= 1e-12) {
-    f_.put(" y=\"");
-    putNum(f_, y);
-    f_.put('"');
+    f_->put(" y=\"");
+    putNum(*f_, y);
+    f_->put('"');
   }
-  f_.put("/>\n");
+  f_->put("/>\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -249,11 +270,11 @@ uint32_t SvgWriter::geomDef(int32_t idx, int32_t layer) {
       any = true;
       if (a.cols > 1 && a.rows > 1) {
         ref.row = ++next_;
-        f_.put("<g id=\"");
-        putId(f_, 'r', ref.row);
-        f_.put("\">\n");
+        f_->put("<g id=\"");
+        putId(*f_, 'r', ref.row);
+        f_->put("\">\n");
         for (int32_t i = 0; i < a.cols; ++i) putTranslatedUse('g', ref.child, latticeOffset(i, a.colspace), 0);
-        f_.put("</g>\n");
+        f_->put("</g>\n");
       }
     } else if (c.kind == KIND_BOUNDARY) {
       const GDSboundary& b = s.boundary(c);
@@ -268,11 +289,11 @@ uint32_t SvgWriter::geomDef(int32_t idx, int32_t layer) {
     return 0;
   }
   const uint32_t id = ++next_;
-  f_.put("<g id=\"");
-  putId(f_, 'g', id);
-  f_.put("\"><title>");
-  SVGputEscaped(f_, s.strname);
-  f_.put("</title>\n");
+  f_->put("<g id=\"");
+  putId(*f_, 'g', id);
+  f_->put("\"><title>");
+  SVGputEscaped(*f_, s.strname);
+  f_->put("</title>\n");
   for (const GDScell& c : s.cells) {
     switch (c.kind) {
       case KIND_BOUNDARY: {
@@ -302,19 +323,19 @@ uint32_t SvgWriter::geomDef(int32_t idx, int32_t layer) {
         const GDStransf& t = a.transf;
         const bool linear = !(t.a == 1 && t.b == 0 && t.c == 0 && t.d == 1 && t.tx == 0 && t.ty == 0);
         if (linear) {
-          f_.put("<g transform=\"matrix(");
-          putNum(f_, t.a);
-          f_.put(' ');
-          putNum(f_, t.c);
-          f_.put(' ');
-          putNum(f_, t.b);
-          f_.put(' ');
-          putNum(f_, t.d);
-          f_.put(' ');
-          putNum(f_, t.tx);
-          f_.put(' ');
-          putNum(f_, t.ty);
-          f_.put(")\">\n");
+          f_->put("<g transform=\"matrix(");
+          putNum(*f_, t.a);
+          f_->put(' ');
+          putNum(*f_, t.c);
+          f_->put(' ');
+          putNum(*f_, t.b);
+          f_->put(' ');
+          putNum(*f_, t.d);
+          f_->put(' ');
+          putNum(*f_, t.tx);
+          f_->put(' ');
+          putNum(*f_, t.ty);
+          f_->put(")\">\n");
         }
         if (ref.row) {
           for (int32_t j = 0; j < a.rows; ++j) putTranslatedUse('r', ref.row, 0, latticeOffset(j, a.rowspace));
@@ -323,14 +344,14 @@ uint32_t SvgWriter::geomDef(int32_t idx, int32_t layer) {
             for (int32_t j = 0; j < a.rows; ++j)
               putTranslatedUse('g', ref.child, latticeOffset(i, a.colspace), latticeOffset(j, a.rowspace));
         }
-        if (linear) f_.put("</g>\n");
+        if (linear) f_->put("</g>\n");
         break;
       }
       default:
         break;
     }
   }
-  f_.put("</g>\n");
+  f_->put("</g>\n");
   geomIds_.emplace(key, id);
   return id;
 }
@@ -395,9 +416,10 @@ uint32_t SvgWriter::textDef(int32_t idx, int32_t layer, const Linear& l) {
     return 0;
   }
   const uint32_t id = ++next_;
-  f_.put("<g id=\"");
-  putId(f_, 't', id);
-  f_.put("\">\n");
+  Box box;
+  f_->put("<g id=\"");
+  putId(*f_, 't', id);
+  f_->put("\">\n");
   for (const GDScell& c : s.cells) {
     switch (c.kind) {
       case KIND_TEXT: {
@@ -406,24 +428,29 @@ uint32_t SvgWriter::textDef(int32_t idx, int32_t layer, const Linear& l) {
         if (t.layer != layer || !drawableText(t, &size)) break;
         const double x = l.a * t.transf.tx + l.b * t.transf.ty;
         const double y = -(l.c * t.transf.tx + l.d * t.transf.ty);
-        f_.put("<text x=\"");
-        putNum(f_, std::round(x));
-        f_.put("\" y=\"");
-        putNum(f_, std::round(y));
-        f_.put("\" font-size=\"");
-        putNum(f_, std::fabs(size));
-        f_.put('"');
+        f_->put("<text x=\"");
+        putNum(*f_, std::round(x));
+        f_->put("\" y=\"");
+        putNum(*f_, std::round(y));
+        f_->put("\" font-size=\"");
+        putNum(*f_, std::fabs(size));
+        f_->put('"');
         if (size < 0) {
           // A negative size turns the glyphs half a turn, as scalefont does.
-          f_.put(" transform=\"rotate(180 ");
-          putNum(f_, std::round(x));
-          f_.put(' ');
-          putNum(f_, std::round(y));
-          f_.put(")\"");
+          f_->put(" transform=\"rotate(180 ");
+          putNum(*f_, std::round(x));
+          f_->put(' ');
+          putNum(*f_, std::round(y));
+          f_->put(")\"");
         }
-        f_.put('>');
-        SVGputEscaped(f_, t.string);
-        f_.put("</text>\n");
+        f_->put('>');
+        {
+          const double s = size < 0 ? -1 : 1;
+          box.add(std::round(x), std::round(y) + 0.3 * s * size);
+          box.add(std::round(x) + s * 0.7 * size * static_cast<double>(t.string.size()), std::round(y) - s * size);
+        }
+        SVGputEscaped(*f_, t.string);
+        f_->put("</text>\n");
         break;
       }
       case KIND_SREF: {
@@ -431,6 +458,7 @@ uint32_t SvgWriter::textDef(int32_t idx, int32_t layer, const Linear& l) {
         if (!child) break;
         GDStransf m = GDScomposeTransf(s.sref(c).transf, lt);
         putTranslatedUse('t', child, m.tx, -m.ty);
+        box.add(textBox_[child], m.tx, -m.ty);
         break;
       }
       case KIND_AREF: {
@@ -441,7 +469,9 @@ uint32_t SvgWriter::textDef(int32_t idx, int32_t layer, const Linear& l) {
         for (int32_t i = 0; i < a.cols; ++i) {
           for (int32_t j = 0; j < a.rows; ++j) {
             const double ox = latticeOffset(i, a.colspace), oy = latticeOffset(j, a.rowspace);
-            putTranslatedUse('t', child, p.a * ox + p.b * oy + p.tx, -(p.c * ox + p.d * oy + p.ty));
+            const double ux = p.a * ox + p.b * oy + p.tx, uy = -(p.c * ox + p.d * oy + p.ty);
+            putTranslatedUse('t', child, ux, uy);
+            box.add(textBox_[child], ux, uy);
           }
         }
         break;
@@ -450,7 +480,8 @@ uint32_t SvgWriter::textDef(int32_t idx, int32_t layer, const Linear& l) {
         break;
     }
   }
-  f_.put("</g>\n");
+  f_->put("</g>\n");
+  textBox_[id] = box;
   textIds_.emplace(key, id);
   return id;
 }
@@ -501,30 +532,30 @@ void SvgWriter::putPattern(int entry, const LayerEntry& e, double scale, const G
       if (e.hatch == 2) seg.insert(seg.end(), {w / 2, h, 0, h / 2, w, h / 2, w / 2, 0});
     }
   }
-  f_.put("<pattern id=\"");
-  putId(f_, 'p', static_cast<uint32_t>(entry));
-  f_.put("\" patternUnits=\"userSpaceOnUse\" x=\"");
-  putNum(f_, ox);
-  f_.put("\" y=\"");
-  putNum(f_, oy);
-  f_.put("\" width=\"");
-  putNum(f_, w * unit);
-  f_.put("\" height=\"");
-  putNum(f_, h * unit);
-  f_.put("\">\n<path fill=\"none\" stroke=\"");
-  f_.put(colourOf(e));
-  f_.put("\" stroke-linecap=\"square\" d=\"");
+  f_->put("<pattern id=\"");
+  putId(*f_, 'p', static_cast<uint32_t>(entry));
+  f_->put("\" patternUnits=\"userSpaceOnUse\" x=\"");
+  putNum(*f_, ox);
+  f_->put("\" y=\"");
+  putNum(*f_, oy);
+  f_->put("\" width=\"");
+  putNum(*f_, w * unit);
+  f_->put("\" height=\"");
+  putNum(*f_, h * unit);
+  f_->put("\">\n<path fill=\"none\" stroke=\"");
+  f_->put(colourOf(e));
+  f_->put("\" stroke-linecap=\"square\" d=\"");
   for (std::size_t k = 0; k + 3 < seg.size(); k += 4) {
-    f_.put(k ? " M" : "M");
-    putNum(f_, seg[k] * unit);
-    f_.put(' ');
-    putNum(f_, seg[k + 1] * unit);
-    f_.put('L');
-    putNum(f_, seg[k + 2] * unit);
-    f_.put(' ');
-    putNum(f_, seg[k + 3] * unit);
+    f_->put(k ? " M" : "M");
+    putNum(*f_, seg[k] * unit);
+    f_->put(' ');
+    putNum(*f_, seg[k + 1] * unit);
+    f_->put('L');
+    putNum(*f_, seg[k + 2] * unit);
+    f_->put(' ');
+    putNum(*f_, seg[k + 3] * unit);
   }
-  f_.put("\"/>\n</pattern>\n");
+  f_->put("\"/>\n</pattern>\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -539,28 +570,6 @@ void SvgWriter::write(const GDSstruct& top, int32_t topIdx, const GDSbbox& exten
   double scale = scaley <= scalex ? scaley : scalex;
   if (std::isinf(scale)) scale = 1.0;
 
-  // The view: the extent with a margin of 2 per cent of its longer side,
-  // moved to the origin; the longer side shown 1200 pixels long.
-  const double longer = w > h ? w : h;
-  const double margin = longer > 0 ? std::ceil(longer * 0.02) : 1;
-  const double vw = w + 2 * margin, vh = h + 2 * margin;
-  const double pw = vw >= vh ? 1200 : std::max(1.0, std::round(1200 * vw / vh));
-  const double ph = vh >= vw ? 1200 : std::max(1.0, std::round(1200 * vh / vw));
-
-  f_.put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-  f_.put("<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"");
-  putNum(f_, pw);
-  f_.put("\" height=\"");
-  putNum(f_, ph);
-  f_.put("\" viewBox=\"0 0 ");
-  putNum(f_, vw);
-  f_.put(' ');
-  putNum(f_, vh);
-  f_.put("\">\n<title>");
-  SVGputEscaped(f_, top.strname);
-  f_.put("</title>\n<style>path{vector-effect:non-scaling-stroke}text{white-space:pre}</style>\n<defs>\n");
-
-  // Definitions for every visible entry's layer, then its pattern.
   const int count = std::min(table_.layerCount, static_cast<int>(table_.entries.size()));
   struct Pass {
     int entry;
@@ -568,81 +577,122 @@ void SvgWriter::write(const GDSstruct& top, int32_t topIdx, const GDSbbox& exten
     uint32_t text;
   };
   std::vector<Pass> passes;
-  {
-    TopDescent guard(lib_, top);
-    for (int i = 1; i < count; ++i) {
-      const LayerEntry& entry = table_[i];
-      if (entry.hidden) continue;
-      Pass p{i, geomDef(topIdx, entry.gdsno), textDef(topIdx, entry.gdsno, Linear{})};
-      passes.push_back(p);
+  TopDescent guard(lib_, top);
+
+  // The texts first, kept aside: they can reach beyond the extent, and the
+  // view holds them too.
+  Out texts{Out::Memory{}};
+  f_ = &texts;
+  Box view;
+  view.add(e.minx, e.miny);
+  view.add(e.maxx, e.maxy);
+  for (int i = 1; i < count; ++i) {
+    const LayerEntry& entry = table_[i];
+    if (entry.hidden) continue;
+    Pass p{i, 0, textDef(topIdx, entry.gdsno, Linear{})};
+    if (p.text) {
+      const Box& b = textBox_[p.text];
+      if (!b.empty()) {
+        view.add(b.x0, -b.y1);
+        view.add(b.x1, -b.y0);
+      }
     }
+    passes.push_back(p);
   }
+  f_ = &file_;
+  const double limit = 4.0e9;  // texts far away do not stretch the view beyond the coordinate range
+  const double vx0 = std::max(view.x0, -limit), vy0 = std::max(view.y0, -limit);
+  const double vx1 = std::min(view.x1, limit), vy1 = std::min(view.y1, limit);
+
+  // The view: with a margin of 2 per cent of its longer side; the longer
+  // side shown 1200 pixels long.
+  const double longer = std::max(vx1 - vx0, vy1 - vy0);
+  const double margin = longer > 0 ? std::ceil(longer * 0.02) : 1;
+  const double vw = vx1 - vx0 + 2 * margin, vh = vy1 - vy0 + 2 * margin;
+  const double pw = vw >= vh ? 1200 : std::max(1.0, std::round(1200 * vw / vh));
+  const double ph = vh >= vw ? 1200 : std::max(1.0, std::round(1200 * vh / vw));
+
+  f_->put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+  f_->put("<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"");
+  putNum(*f_, pw);
+  f_->put("\" height=\"");
+  putNum(*f_, ph);
+  f_->put("\" viewBox=\"0 0 ");
+  putNum(*f_, vw);
+  f_->put(' ');
+  putNum(*f_, vh);
+  f_->put("\">\n<title>");
+  SVGputEscaped(*f_, top.strname);
+  f_->put("</title>\n<style>path{vector-effect:non-scaling-stroke}text{white-space:pre}</style>\n<defs>\n");
+  f_->put(texts.str());
+
+  for (Pass& p : passes) p.geom = geomDef(topIdx, table_[p.entry].gdsno);
   const auto putView = [&] {
-    f_.put("x=\"");
-    putNum(f_, e.minx - margin);
-    f_.put("\" y=\"");
-    putNum(f_, e.miny - margin);
-    f_.put("\" width=\"");
-    putNum(f_, vw);
-    f_.put("\" height=\"");
-    putNum(f_, vh);
-    f_.put('"');
+    f_->put("x=\"");
+    putNum(*f_, vx0 - margin);
+    f_->put("\" y=\"");
+    putNum(*f_, vy0 - margin);
+    f_->put("\" width=\"");
+    putNum(*f_, vw);
+    f_->put("\" height=\"");
+    putNum(*f_, vh);
+    f_->put('"');
   };
   for (const Pass& p : passes) {
     const LayerEntry& entry = table_[p.entry];
     if (!p.geom || entry.fill || (entry.hatch != 1 && entry.hatch != 2)) continue;
     putPattern(p.entry, entry, scale, e);
-    f_.put("<mask id=\"");
-    putId(f_, 'm', static_cast<uint32_t>(p.entry));
-    f_.put("\" maskUnits=\"userSpaceOnUse\" ");
+    f_->put("<mask id=\"");
+    putId(*f_, 'm', static_cast<uint32_t>(p.entry));
+    f_->put("\" maskUnits=\"userSpaceOnUse\" ");
     putView();
-    f_.put(">\n<use href=\"#");
-    putId(f_, 'g', p.geom);
-    f_.put("\" fill=\"#fff\" stroke=\"none\"/>\n</mask>\n");
+    f_->put(">\n<use href=\"#");
+    putId(*f_, 'g', p.geom);
+    f_->put("\" fill=\"#fff\" stroke=\"none\"/>\n</mask>\n");
   }
-  f_.put("</defs>\n");
+  f_->put("</defs>\n");
 
-  // y up, the extent's corner at the margin.
-  f_.put("<g transform=\"matrix(1 0 0 -1 ");
-  putNum(f_, margin - e.minx);
-  f_.put(' ');
-  putNum(f_, margin + e.maxy);
-  f_.put(")\" stroke-width=\"1\" font-family=\"Helvetica, Arial, sans-serif\">\n");
+  // Database units with y up, the view's corner at the origin.
+  f_->put("<g transform=\"matrix(1 0 0 -1 ");
+  putNum(*f_, margin - vx0);
+  f_->put(' ');
+  putNum(*f_, margin + vy1);
+  f_->put(")\" stroke-width=\"1\" font-family=\"Helvetica, Arial, sans-serif\">\n");
   for (const Pass& p : passes) {
     const LayerEntry& entry = table_[p.entry];
     if (!p.geom && !p.text) continue;
     const std::string colour = colourOf(entry);
-    f_.put("<g data-layer=\"");
-    SVGputEscaped(f_, entry.name);
-    f_.put("\">\n");
+    f_->put("<g data-layer=\"");
+    SVGputEscaped(*f_, entry.name);
+    f_->put("\">\n");
     if (p.geom) {
-      f_.put("<use href=\"#");
-      putId(f_, 'g', p.geom);
-      f_.put(entry.fill ? "\" fill=\"" : "\" fill=\"none");
-      if (entry.fill) f_.put(colour);
-      f_.put("\" stroke=\"");
-      f_.put(colour);
-      f_.put("\"/>\n");
+      f_->put("<use href=\"#");
+      putId(*f_, 'g', p.geom);
+      f_->put(entry.fill ? "\" fill=\"" : "\" fill=\"none");
+      if (entry.fill) f_->put(colour);
+      f_->put("\" stroke=\"");
+      f_->put(colour);
+      f_->put("\"/>\n");
       if (!entry.fill && (entry.hatch == 1 || entry.hatch == 2)) {
-        f_.put("<rect ");
+        f_->put("<rect ");
         putView();
-        f_.put(" fill=\"url(#");
-        putId(f_, 'p', static_cast<uint32_t>(p.entry));
-        f_.put(")\" mask=\"url(#");
-        putId(f_, 'm', static_cast<uint32_t>(p.entry));
-        f_.put(")\"/>\n");
+        f_->put(" fill=\"url(#");
+        putId(*f_, 'p', static_cast<uint32_t>(p.entry));
+        f_->put(")\" mask=\"url(#");
+        putId(*f_, 'm', static_cast<uint32_t>(p.entry));
+        f_->put(")\"/>\n");
       }
     }
     if (p.text) {
-      f_.put("<use href=\"#");
-      putId(f_, 't', p.text);
-      f_.put("\" transform=\"scale(1 -1)\" fill=\"");
-      f_.put(colour);
-      f_.put("\" stroke=\"none\"/>\n");
+      f_->put("<use href=\"#");
+      putId(*f_, 't', p.text);
+      f_->put("\" transform=\"scale(1 -1)\" fill=\"");
+      f_->put(colour);
+      f_->put("\" stroke=\"none\"/>\n");
     }
-    f_.put("</g>\n");
+    f_->put("</g>\n");
   }
-  f_.put("</g>\n</svg>\n");
+  f_->put("</g>\n</svg>\n");
 }
 
 }  // namespace
