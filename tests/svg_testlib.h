@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include <pugixml.hpp>
 #include <string>
@@ -64,6 +67,21 @@ inline std::vector<pugi::xml_node> elements(const pugi::xml_document& doc) {
   w.all = &all;
   const_cast<pugi::xml_document&>(doc).traverse(w);
   return all;
+}
+
+// The full path of a program on the PATH (empty when there is none).
+inline std::string programPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    std::size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    std::string cand = dirs.substr(start, end - start) + "/" + name;
+    if (end > start && ::access(cand.c_str(), X_OK) == 0) return cand;
+    start = end + 1;
+  }
+  return {};
 }
 
 // An RGB image.

@@ -544,7 +544,7 @@ void SvgWriter::putPattern(int entry, const LayerEntry& e, double scale, const G
   putNum(*f_, h * unit);
   f_->put("\">\n<path fill=\"none\" stroke=\"");
   f_->put(colourOf(e));
-  f_->put("\" stroke-linecap=\"square\" d=\"");
+  f_->put("\" stroke-linecap=\"square\" shape-rendering=\"crispEdges\" d=\"");
   for (std::size_t k = 0; k + 3 < seg.size(); k += 4) {
     f_->put(k ? " M" : "M");
     putNum(*f_, seg[k] * unit);
