@@ -88,7 +88,6 @@ struct Linear {
   double a = 1, b = 0, c = 0, d = 1;
   GDStransf transf() const { return GDStransf{a, b, 0, c, d, 0}; }
   static Linear of(const GDStransf& t) { return Linear{t.a, t.b, t.c, t.d}; }
-  bool identity() const { return a == 1 && b == 0 && c == 0 && d == 1; }
 };
 
 // A rough extent of texts (their anchor, size and length), to keep them in
