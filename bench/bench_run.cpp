@@ -57,13 +57,15 @@ int main(int argc, char** argv) {
   std::printf(", peak memory %.1f MB (%.2f x input)\n", static_cast<double>(ru.ru_maxrss) / 1024.0,
               static_cast<double>(ru.ru_maxrss) / 1024.0 / mb);
   long long total = 0;
-  for (const char* f : {"result.txt", "result.ps", "result.pov", "result.plt"}) {
+  for (const char* f : {"result.txt", "result.ps", "result.pov", "result.plt", "result.svg"}) {
     long long s = fileSize(dir + "/" + f);
     if (s >= 0) {
       std::printf("  %-10s %12lld bytes\n", f, s);
       if (std::string(f) != "result.txt") total += s;
     }
   }
+  long long svg = fileSize(dir + "/result.svg");
+  if (svg >= 0) std::printf("  SVG %.2f x the input\n", static_cast<double>(svg) / static_cast<double>(fileSize(input)));
   if (total > 0) std::printf("  drawings: %.1f MB written, %.1f MB/s\n", static_cast<double>(total) / 1e6,
                              static_cast<double>(total) / 1e6 / secs);
   return 0;

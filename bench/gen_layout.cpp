@@ -1,7 +1,7 @@
 // Generates large libraries for the benchmarks.
 //   gen_layout flat  FILE [rects]      one structure with `rects` rectangles (2M: about 128 MB)
 //   gen_layout deep  FILE [refs]       millions of references and arrays over a few levels
-//   gen_layout chipa FILE              100 blocks x 1000 placements of 50 leaf cells on 10 layers
+//   gen_layout chipa FILE [blocks]     100 blocks x 1000 placements of 50 leaf cells on 10 layers
 //   gen_layout chipb FILE              the same with arrays of arrays, rotated, mirrored, magnified placements
 //   gen_layout chipc FILE [levels]     each level places the one below twice (20 levels)
 //   gen_layout config FILE [layers]    layers 1 to 10 configured, that many of them visible
@@ -96,8 +96,9 @@ int main(int argc, char** argv) {
     g.endstr();
   } else if (mode == "chipa" || mode == "chipb") {
     bool fancy = mode == "chipb";
+    const int blocks = !fancy && n > 0 ? static_cast<int>(n) : 100;
     leafCells(g, 50, 10);
-    for (int b = 0; b < 100; ++b) {
+    for (int b = 0; b < blocks; ++b) {
       g.bgnstr("BLOCK" + std::to_string(b));
       if (!fancy) {
         for (int p = 0; p < 1000; ++p) g.sref("LEAF" + std::to_string((b + p) % 50), (p % 40) * 2000, (p / 40) * 2000);
@@ -128,7 +129,7 @@ int main(int argc, char** argv) {
     g.endstr();
     g.bgnstr("TOP");
     if (!fancy) {
-      for (int b = 0; b < 100; ++b) g.sref("BLOCK" + std::to_string(b), (b % 10) * 110000, (b / 10) * 110000);
+      for (int b = 0; b < blocks; ++b) g.sref("BLOCK" + std::to_string(b), (b % 10) * 110000, (b / 10) * 110000);
     } else {
       // An array of rows (arrays of arrays) plus the blocks placed one by one.
       g.aref("ROW", 1, 2, {{0, 1200000}, {1200000, 1200000}, {0, 1200000 + 2 * 110000}});

@@ -3,6 +3,8 @@
 #   bash bench/run.sh            every case
 #   bash bench/run.sh read       reading only (flat and deep, no -s)
 #   bash bench/run.sh chip       whole runs with -s on the chip-like libraries
+#   bash bench/run.sh svg        the SVG drawing alone (--only svg) against a read, and the
+#                                time headless Chromium takes to show the SVG
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -32,4 +34,33 @@ if [ "$what" = all ] || [ "$what" = chip ]; then
       $B/bench/bench_run "$PWD/$B/quillmask" "$W/$c.gds" "$W" -- -s TOP -c "$W/cfg$layers"
     done
   done
+fi
+if [ "$what" = all ] || [ "$what" = svg ]; then
+  gen chipa chipa.gds
+  gen chipa chipa2000.gds 2000
+  $B/bench/gen_layout config "$W/cfg10" 10
+  for c in chipa chipa2000; do
+    rm -f "$W"/result.*
+    echo "== $c, read without -s"
+    $B/bench/bench_run "$PWD/$B/quillmask" "$W/$c.gds" "$W"
+    rm -f "$W"/result.*
+    echo "== $c, -s TOP --only svg, 10 visible layers"
+    $B/bench/bench_run "$PWD/$B/quillmask" "$W/$c.gds" "$W" -- -s TOP -c "$W/cfg10" --only svg
+    mv "$W/result.svg" "$W/$c.svg"
+  done
+  if command -v chromium >/dev/null; then
+    echo "== headless Chromium: open and screenshot chipa.svg"
+    profile=$(mktemp -d)
+    t0=$(date +%s.%N)
+    timeout 300 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking \
+      --disable-component-update --disable-sync --user-data-dir="$profile" --screenshot="$W/chipa.png" \
+      --window-size=1200,1200 "file://$W/chipa.svg" >/dev/null 2>&1 || true
+    t1=$(date +%s.%N)
+    rm -rf "$profile"
+    if [ -s "$W/chipa.png" ]; then
+      echo "screenshot in $(awk "BEGIN{print $t1 - $t0}") s ($(stat -c %s "$W/chipa.png") bytes of PNG)"
+    else
+      echo "no screenshot after $(awk "BEGIN{print $t1 - $t0}") s"
+    fi
+  fi
 fi

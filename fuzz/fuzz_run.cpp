@@ -1,6 +1,7 @@
 // Fuzz target: the whole run with a top structure: the library read
-// tolerantly, then the PostScript, POV-Ray and HPGL writers with a fixed
-// layer configuration. The top structure is the last STRNAME of the input.
+// tolerantly, then the PostScript, POV-Ray, HPGL and SVG writers with a
+// fixed layer configuration; every SVG of a run that ends normally must be
+// well-formed XML. The top structure is the last STRNAME of the input.
 // Each input runs twice, with the fast walks and with the plain walks, and
 // both runs must give the same bytes on every channel and file and end the
 // same way (normally or with status 1).
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <pugixml.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -30,7 +32,8 @@
 namespace {
 
 constexpr const char* kConfig = "run.layers.config";
-constexpr const char* kFiles[3] = {"fuzz.ps", "fuzz.pov", "fuzz.plt"};
+constexpr int kNumFiles = 4;
+constexpr const char* kFiles[kNumFiles] = {"fuzz.ps", "fuzz.pov", "fuzz.plt", "fuzz.svg"};
 
 // Inputs whose drawing is larger than this many points (of every element
 // instance, references counting one each) are skipped: the writers are
@@ -43,8 +46,8 @@ struct Outcome {
   bool topFound = false;
   int status = 0;
   std::string out, err;
-  std::string files[3];
-  bool exists[3] = {false, false, false};
+  std::string files[kNumFiles];
+  bool exists[kNumFiles] = {false, false, false, false};
 };
 
 std::string slurp(const char* path, bool& exists) {
@@ -97,7 +100,12 @@ Outcome runOnce(const uint8_t* data, std::size_t size, const std::string& top, b
         std::vector<char> onPath(lib->structs.size(), 0);
         if (work(*lib, t, memo, onPath) > kMaxWork) o.skipped = true;
       }
-      if (!o.skipped) qm::RunWriters(*lib, top, kConfig, kFiles[0], kFiles[1], kFiles[2]);
+      if (!o.skipped) {
+        qm::WriterChoice all;
+        all.svg = true;
+        all.svgPath = kFiles[3];
+        qm::RunWriters(*lib, top, kConfig, kFiles[0], kFiles[1], kFiles[2], all);
+      }
     } catch (const qm::FatalExit& f) {
       qmfuzz::checkFatal(f);
       o.status = f.status;
@@ -106,7 +114,7 @@ Outcome runOnce(const uint8_t* data, std::size_t size, const std::string& top, b
     o.err = cap.err();
   }
   qm::setPlainWalks(false);
-  for (int i = 0; i < 3; ++i) o.files[i] = slurp(kFiles[i], o.exists[i]);
+  for (int i = 0; i < kNumFiles; ++i) o.files[i] = slurp(kFiles[i], o.exists[i]);
   return o;
 }
 
@@ -137,7 +145,7 @@ void* runJob(void* p) {
   }
   compare("standard output", fast.out, plain.out);
   compare("standard error", fast.err, plain.err);
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < kNumFiles; ++i) {
     if (fast.exists[i] != plain.exists[i]) {
       std::fprintf(stderr, "%s written by one walk only\n", kFiles[i]);
       std::abort();
@@ -153,6 +161,17 @@ void* runJob(void* p) {
     }
     if (fast.exists[2] && fast.files[2].find("PUSP0PG;\n") == std::string::npos) {
       std::fprintf(stderr, "a normal run left a plot without its trailer\n");
+      std::abort();
+    }
+  }
+  // A run that ended normally wrote a well-formed SVG document, found top
+  // structure or not.
+  if (fast.status == 0 && fast.exists[3]) {
+    pugi::xml_document doc;
+    const std::string& svg = fast.files[3];
+    pugi::xml_parse_result res = doc.load_buffer(svg.data(), svg.size(), pugi::parse_default, pugi::encoding_utf8);
+    if (!res || !doc.child("svg")) {
+      std::fprintf(stderr, "the SVG drawing is not well-formed: %s at byte %td\n", res.description(), res.offset);
       std::abort();
     }
   }

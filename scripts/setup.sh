@@ -11,7 +11,9 @@ command -v clang++ >/dev/null || need+=(clang)
 command -v gs >/dev/null || need+=(ghostscript)
 command -v povray >/dev/null || need+=(povray)
 command -v hp2xx >/dev/null || need+=(hp2xx)
+command -v chromium >/dev/null || need+=(chromium)
 [ -e /usr/include/pugixml.hpp ] || need+=(libpugixml-dev)
+[ -e /usr/include/png.h ] || need+=(libpng-dev)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=""

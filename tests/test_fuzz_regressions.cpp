@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
 
@@ -64,9 +65,14 @@ TEST(FuzzRegressions, Run) {
     qmtest::TempDir d;
     d.write("run.layers.config", qmfuzz::kRunConfig);
     std::string top = qmfuzz::TopName(qmtest::readFile(in.string()));
-    auto r = qmtest::runTimed(QM_BIN, {"-t", "-i", in.string(), "-s", top, "-c", "run.layers.config"}, d.path(),
-                              kDeadline, {}, "/dev/null", false);
+    auto r = qmtest::runTimed(QM_BIN, {"-t", "-i", in.string(), "-s", top, "-c", "run.layers.config", "-g", "run.svg"},
+                              d.path(), kDeadline, {}, "/dev/null", false);
     expectOrderly(r, in);
+    if (r.status == 0 && d.exists("run.svg")) {
+      pugi::xml_document doc;
+      std::string svg = d.read("run.svg");
+      EXPECT_TRUE(doc.load_buffer(svg.data(), svg.size())) << in.filename().string();
+    }
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "common/out.h"
 #include "gds/reader.h"
@@ -34,6 +35,33 @@ void PrintUsage(const char* argv0) {
   e.put("                         No PS/HPGL file are generated\n");
 }
 
+// The drawings named by --only, a comma-separated list: a word that is
+// none of them, or an empty one, is a usage error.
+void ParseOnly(const char* argv0, const char* list, qm::WriterChoice& choice) {
+  choice.ps = choice.pov = choice.hpgl = choice.svg = false;
+  std::string_view rest = list;
+  for (;;) {
+    std::size_t comma = rest.find(',');
+    std::string_view word = rest.substr(0, comma);
+    if (word == "ps") choice.ps = true;
+    else if (word == "pov") choice.pov = true;
+    else if (word == "hpgl") choice.hpgl = true;
+    else if (word == "svg") choice.svg = true;
+    else {
+      if (word.empty())
+        qm::err().printf("Empty drawing name in the list \"%s\" of the option --only.\n", list);
+      else
+        qm::err().printf("Unknown drawing \"%.*s\" in the option --only.\n", static_cast<int>(word.size()),
+                         word.data());
+      qm::err().put("The drawings are ps, pov, hpgl and svg, separated by commas.\n");
+      PrintUsage(argv0);
+      qm::finish(1);
+    }
+    if (comma == std::string_view::npos) return;
+    rest.remove_prefix(comma + 1);
+  }
+}
+
 struct Args {
   int argc;
   char** argv;
@@ -47,6 +75,9 @@ int RunMain(int argc, char** argv) {
   const char* ps = nullptr;
   const char* pov = nullptr;
   const char* hpgl = nullptr;
+  const char* svg = nullptr;
+  const char* only = nullptr;
+  qm::WriterChoice choice;
   qm::ReadOptions opt;
   for (int i = 1; i < argc; ++i) {
     std::string w = argv[i];
@@ -63,6 +94,8 @@ int RunMain(int argc, char** argv) {
     else if (w == "-p" || w == "--psfile") target = &ps;
     else if (w == "-v" || w == "--povfile") target = &pov;
     else if (w == "-H" || w == "--hpglfile") target = &hpgl;
+    else if (w == "-g" || w == "--svgfile") target = &svg;
+    else if (w == "-o" || w == "--only") target = &only;
     else if (w == "-t" || w == "--tolerant") {
       opt.tolerant = true;
       continue;
@@ -76,6 +109,7 @@ int RunMain(int argc, char** argv) {
     }
     if (i + 1 >= argc) qm::fatal("Missing argument for the option %s. Exiting...\n", argv[i]);
     *target = argv[++i];
+    if (target == &only) ParseOnly(argv[0], only, choice);
   }
   if (fd < 0) fd = 0;
   auto lib = qm::GDSreadLibrary(fd, opt);
@@ -85,8 +119,11 @@ int RunMain(int argc, char** argv) {
     qm::err().put("For the time being, please look at the file result.txt\n");
     qm::finish(0);
   }
+  // An SVG file alone asks for the SVG drawing after the other three.
+  if (svg && !only) choice.svg = true;
+  if (svg) choice.svgPath = svg;
   qm::RunWriters(*lib, top, config ? config : ".layers.config", ps ? ps : "result.ps", pov ? pov : "result.pov",
-                 hpgl ? hpgl : "result.plt");
+                 hpgl ? hpgl : "result.plt", choice);
   return 0;
 }
 

@@ -2,19 +2,29 @@
 
 #include "hpgl/hpgl.h"
 #include "layers/config.h"
+#include "layers/load.h"
 #include "pov/pov.h"
 #include "ps/ps.h"
+#include "svg/svg.h"
 
 namespace qm {
 
 void RunWriters(const GDSlibrary& lib, const std::string& top, const std::string& configPath,
                 const std::string& psPath, const std::string& povPath, const std::string& hpglPath) {
+  RunWriters(lib, top, configPath, psPath, povPath, hpglPath, WriterChoice{});
+}
+
+void RunWriters(const GDSlibrary& lib, const std::string& top, const std::string& configPath,
+                const std::string& psPath, const std::string& povPath, const std::string& hpglPath,
+                const WriterChoice& choice) {
   // The PostScript writer reads the configuration; the writers after it
-  // use the table as it leaves it.
+  // use the table as it leaves it. Without the page it is read alone.
   LayerTable table;
-  PSwritePage(lib, table, psPath, configPath, top);
-  POVwriteScene(lib, table, povPath, top);
-  HPGLwritePlot(lib, table, hpglPath, top);
+  if (choice.ps) PSwritePage(lib, table, psPath, configPath, top);
+  else LoadLayerConfig(configPath, table);
+  if (choice.pov) POVwriteScene(lib, table, povPath, top);
+  if (choice.hpgl) HPGLwritePlot(lib, table, hpglPath, top);
+  if (choice.svg) SVGwriteDrawing(lib, table, choice.svgPath, top);
 }
 
 }  // namespace qm

@@ -7,7 +7,22 @@
 
 namespace qm {
 
+// Which drawings a run writes. The default is the three drawings of the
+// sequence; the SVG drawing comes after them when chosen.
+struct WriterChoice {
+  bool ps = true;
+  bool pov = true;
+  bool hpgl = true;
+  bool svg = false;
+  std::string svgPath = "result.svg";
+};
+
 void RunWriters(const GDSlibrary& lib, const std::string& top, const std::string& configPath,
                 const std::string& psPath, const std::string& povPath, const std::string& hpglPath);
+// The same for the chosen drawings only. The layer configuration is read
+// once, with the page writer's messages and failures, whichever run.
+void RunWriters(const GDSlibrary& lib, const std::string& top, const std::string& configPath,
+                const std::string& psPath, const std::string& povPath, const std::string& hpglPath,
+                const WriterChoice& choice);
 
 }  // namespace qm

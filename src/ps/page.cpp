@@ -18,6 +18,7 @@
 #include "geom/outline.h"
 #include "geom/transf.h"
 #include "geom/walk.h"
+#include "layers/load.h"
 #include "ps/ps.h"
 
 namespace qm {
@@ -292,16 +293,13 @@ void PSwriteText(Out& f, const GDStext& t, const GDStransf& parent, const LayerE
 
 void PSwritePage(const GDSlibrary& lib, LayerTable& table, const std::string& psPath,
                  const std::string& configPath, const std::string& top) {
-  std::FILE* cfg = std::fopen(configPath.c_str(), "r");
-  if (!cfg) fatal("Couldn't open %s for reading. Aborting...\n", configPath.c_str());
-  int count = ReadLayerConfig(cfg, table);
-  table.layerCount = count;
-  if (count < 2) {
-    std::fclose(cfg);
-    return;
-  }
-  std::fclose(cfg);
+  if (LoadLayerConfig(configPath, table) < 2) return;
+  PSdrawPage(lib, table, psPath, top);
+}
 
+void PSdrawPage(const GDSlibrary& lib, const LayerTable& table, const std::string& psPath,
+                const std::string& top) {
+  const int count = table.layerCount;
   std::unique_ptr<Out> file = openOutFile(psPath);
   if (!file) fatal("Couldn't open %s for writing. Aborting...\n", psPath.c_str());
   Out& f = *file;

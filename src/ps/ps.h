@@ -17,6 +17,9 @@ void PSwriteHatch(Out& f, const LayerEntry& e);
 // Opens and reads the configuration into `table`, then writes the page.
 void PSwritePage(const GDSlibrary& lib, LayerTable& table, const std::string& psPath,
                  const std::string& configPath, const std::string& top);
+// The page alone, from a table already read (at least one layer block).
+void PSdrawPage(const GDSlibrary& lib, const LayerTable& table, const std::string& psPath,
+                const std::string& top);
 
 // The element writers of one drawing pass (the pass of entry `e`). The page
 // writer uses its own walker with reused scratch space; these are the same

@@ -1,0 +1,269 @@
+// The SVG drawing as a document: well-formed for any bytes in names and
+// strings, one definition per structure and layer, children before
+// parents, layer groups in the page's pass order, texts and hatching as
+// the page places them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "geom/transf.h"
+#include "model_builder.h"
+#include "ps_testlib.h"
+#include "svg_testlib.h"
+
+using pstest::block;
+using pstest::shift;
+using qmtest::ModelBuilder;
+
+namespace {
+
+TEST(SvgEscape, EveryByteBecomesWellFormedText) {
+  struct Case {
+    std::string in, want;
+  };
+  const std::vector<Case> cases = {
+      {"plain name_1", "plain name_1"},
+      {"a<b&c>\"d'", "a&lt;b&amp;c&gt;&quot;d&apos;"},
+      {"&amp;", "&amp;amp;"},
+      {std::string("nul\0x", 5), "nul\xe2\x90\x80x"},      // control pictures
+      {"tab\tnl\n", "tab\xe2\x90\x89nl\xe2\x90\x8a"},
+      {"del\x7f", "del\xe2\x90\xa1"},
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},  // valid UTF-8 kept
+      {"\xff", "\xef\xbf\xbd"},                             // no UTF-8 at all
+      {"\xc0\xaf", "\xef\xbf\xbd\xef\xbf\xbd"},             // overlong
+      {"\xed\xa0\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // surrogate
+      {"\xef\xbf\xbf", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // U+FFFF, not allowed in XML
+      {"\xe2\x82", "\xef\xbf\xbd\xef\xbf\xbd"},             // cut short at the end
+      {"\xf4\x90\x80\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // beyond U+10FFFF
+  };
+  for (const Case& c : cases) EXPECT_EQ(qm::SVGescape(c.in), c.want) << c.in;
+
+  // Every single byte and every pair of bytes, inside an attribute and as
+  // text, gives a document that parses and reads back as the escape says.
+  for (int a = 0; a < 256; ++a) {
+    for (int b = 0; b < 256; b += (a < 0x80 ? 17 : 1)) {
+      std::string s{static_cast<char>(a), static_cast<char>(b)};
+      std::string e = qm::SVGescape(s);
+      std::string doc = "<r a=\"" + e + "\">" + e + "</r>";
+      pugi::xml_document x;
+      ASSERT_TRUE(x.load_buffer(doc.data(), doc.size(), pugi::parse_default, pugi::encoding_utf8)) << a << " " << b;
+    }
+  }
+}
+
+// A library with every kind of element, names and strings full of markup,
+// control bytes and broken UTF-8.
+const char kHostileBytes[] = "<&\"'>\x01\x1f\x7f\xff\xc3(\xe2\x82 ]]> --";
+const std::string kHostile(kHostileBytes, sizeof kHostileBytes - 1);
+
+qm::GDSlibrary& hostileLibrary(ModelBuilder& b) {
+  int32_t leaf = b.add(kHostile + "leaf");
+  b.rect(leaf, 1, 0, 0, 1000, 500);
+  b.path(leaf, 2, 2, 100, {{0, 0}, {1000, 0}, {1000, 800}});
+  b.text(leaf, 3, kHostile + "text", shift(100, 100));
+  int32_t top = b.add(kHostile);
+  b.sref(top, leaf, qm::GDSmakeTransf({5000, 0}, 1, 90, 2));
+  b.aref(top, leaf, 3, 2, 2000, 1500, shift(0, 5000));
+  b.sref(top, -1, qm::GDSidentity, "unbound <name>");
+  b.text(top, 3, kHostile, shift(0, -1000));
+  return b.done();
+}
+
+std::string hostileConfig() {
+  return block("fill", 1, "fill yes red 1") + block("hatch", 2, "hatch cross angle 30 step 20 blue 1") +
+         block("text", 3, "green 0.5") +
+         "newlayer name <odd&name\"> gdsno 2 hidden no hatch single angle 120 step 1 endlayer\n";
+}
+
+TEST(SvgDocument, HostileNamesAndStringsGiveAValidDocument) {
+  ModelBuilder b;
+  svgtest::Drawing d = svgtest::draw(hostileLibrary(b), hostileConfig(), kHostile);
+  ASSERT_TRUE(d.written);
+  pugi::xml_document doc;
+  ASSERT_TRUE(svgtest::parse(d.svg, doc));
+  pugi::xml_node svg = doc.child("svg");
+  ASSERT_TRUE(svg);
+  EXPECT_STREQ(svg.attribute("xmlns").value(), "http://www.w3.org/2000/svg");
+
+  // Titles carry the names (as the escape gives them back after parsing);
+  // identifiers never carry a name.
+  std::set<std::string> titles;
+  const std::regex idForm("[a-z][0-9a-z]*");
+  std::set<std::string> ids;
+  int texts = 0;
+  for (pugi::xml_node n : svgtest::elements(doc)) {
+    std::string name = n.name();
+    if (name == "title") titles.insert(n.text().get());
+    if (pugi::xml_attribute id = n.attribute("id")) {
+      EXPECT_TRUE(std::regex_match(id.value(), idForm)) << id.value();
+      EXPECT_TRUE(ids.insert(id.value()).second) << "duplicate id " << id.value();
+    }
+    if (name == "text") {
+      ++texts;
+      std::string t = n.text().get();
+      EXPECT_NE(t.find("\xe2\x90\x81"), std::string::npos) << t;  // the control picture of \x01
+    }
+  }
+  pugi::xml_document decoded;
+  std::string wrap = "<r>" + qm::SVGescape(kHostile) + "</r>";
+  ASSERT_TRUE(decoded.load_buffer(wrap.data(), wrap.size()));
+  const std::string topTitle = decoded.child("r").text().get();
+  EXPECT_TRUE(titles.count(topTitle));
+  EXPECT_TRUE(titles.count(topTitle + "leaf"));
+  EXPECT_EQ(texts, 3);  // the top's own, and the leaf's once per orientation of its placements
+  EXPECT_EQ(std::string(svg.child("title").text().get()), topTitle);
+  // The unbound reference draws nothing and names nothing.
+  EXPECT_EQ(d.svg.find("unbound"), std::string::npos);
+  EXPECT_EQ(d.err.substr(0, 6), "minx =") << d.err;
+}
+
+// Every reference points to a definition written before it.
+void expectChildrenBeforeParents(const pugi::xml_document& doc) {
+  std::set<std::string> defined;
+  for (pugi::xml_node n : svgtest::elements(doc)) {
+    if (pugi::xml_attribute id = n.attribute("id")) defined.insert(id.value());
+    for (const char* a : {"href", "mask", "fill"}) {
+      std::string v = n.attribute(a).value();
+      std::string ref;
+      if (std::string(a) == "href" && v.rfind("#", 0) == 0) ref = v.substr(1);
+      else if (v.rfind("url(#", 0) == 0) ref = v.substr(5, v.size() - 6);
+      if (!ref.empty()) {
+        EXPECT_TRUE(defined.count(ref)) << ref << " used before its definition";
+      }
+    }
+  }
+}
+
+TEST(SvgDocument, EachStructureOncePerLayerItHolds) {
+  ModelBuilder b;
+  int32_t a = b.add("A");
+  b.rect(a, 1, 0, 0, 100, 100).rect(a, 2, 0, 0, 50, 50);
+  int32_t bb = b.add("B");
+  b.rect(bb, 2, 0, 0, 10, 10);
+  b.sref(bb, a, shift(200, 0));
+  int32_t top = b.add("TOP");
+  for (int k = 0; k < 50; ++k) b.sref(top, bb, shift(1000.0 * k, 0));
+  b.aref(top, a, 40, 30, 300, 300, shift(0, 2000));
+  b.aref(top, bb, 5, 1, 300, 0, shift(0, -2000));
+  b.rect(top, 3, 0, 0, 10, 10);  // a hidden layer: no definition
+  std::string cfg = block("one", 1, "fill yes") + block("two", 2, "hatch single angle 45 step 1") +
+                    block("three", 3, "", true);
+  svgtest::Drawing d = svgtest::draw(b.done(), cfg);
+  pugi::xml_document doc;
+  ASSERT_TRUE(svgtest::parse(d.svg, doc));
+  expectChildrenBeforeParents(doc);
+
+  std::map<std::string, int> defsPerTitle;
+  int uses = 0, paths = 0;
+  for (pugi::xml_node n : svgtest::elements(doc)) {
+    std::string name = n.name();
+    if (name == "title" && std::string(n.parent().name()) == "g") ++defsPerTitle[n.text().get()];
+    if (name == "use") ++uses;
+    if (name == "path" && !n.parent().attribute("patternUnits")) ++paths;
+  }
+  EXPECT_EQ(defsPerTitle["A"], 2);    // layers 1 and 2
+  EXPECT_EQ(defsPerTitle["B"], 2);    // its own layer 2, and layer 1 through A
+  EXPECT_EQ(defsPerTitle["TOP"], 2);  // the hidden layer 3 has none
+  EXPECT_EQ(paths, 3);                // A's two rectangles and B's one, each written once
+  // Uses grow with the references, not with the placed count: 50 sref
+  // instances and the arrays' rows and columns, per layer, plus the root's.
+  EXPECT_LT(uses, 2 * (50 + 40 + 30 + 5 + 2) + 10);
+  EXPECT_GT(uses, 2 * 50);
+
+  // The root: one group per visible entry, in table order, each with the
+  // top's definition; the hatched one through its mask.
+  pugi::xml_node root = doc.child("svg").child("g");
+  std::vector<std::string> layers;
+  for (pugi::xml_node g : root.children("g")) layers.push_back(g.attribute("data-layer").value());
+  EXPECT_EQ(layers, (std::vector<std::string>{"one", "two"}));
+  pugi::xml_node two = root.find_child_by_attribute("g", "data-layer", "two");
+  EXPECT_TRUE(two.child("rect").attribute("mask"));
+  EXPECT_STREQ(two.child("use").attribute("fill").value(), "none");
+  EXPECT_STREQ(root.find_child_by_attribute("g", "data-layer", "one").child("use").attribute("fill").value(),
+               "#000000");
+}
+
+TEST(SvgDocument, TextsUprightAtTheirPlaceWithThePageSize) {
+  ModelBuilder b;
+  int32_t cell = b.add("CELL");
+  b.rect(cell, 1, 0, 0, 1000, 1000);
+  b.text(cell, 2, "lbl", shift(300, 100), 1.5);
+  int32_t top = b.add("TOP");
+  b.rect(top, 1, -10000, -10000, 10000, 10000);
+  b.sref(top, cell, qm::GDSmakeTransf({5000, 0}, 1, 90, 3));  // mirrored, turned, magnified
+  b.sref(top, cell, shift(-5000, 0));
+  svgtest::Drawing d = svgtest::draw(b.done(), block("box", 1) + block("label", 2));
+  pugi::xml_document doc;
+  ASSERT_TRUE(svgtest::parse(d.svg, doc));
+  expectChildrenBeforeParents(doc);
+  // The texts are placed where the page places them: the placement moves
+  // the anchor; size (2000 units per mag) and orientation stay the text's.
+  std::vector<std::pair<double, double>> anchors;
+  std::map<std::string, pugi::xml_node> byId;
+  for (pugi::xml_node n : svgtest::elements(doc))
+    if (n.attribute("id")) byId[n.attribute("id").value()] = n;
+  pugi::xml_node label = doc.child("svg").child("g").find_child_by_attribute("g", "data-layer", "label");
+  std::string topText = std::string(label.child("use").attribute("href").value()).substr(1);
+  EXPECT_STREQ(label.child("use").attribute("transform").value(), "scale(1 -1)");
+  for (pugi::xml_node u : byId[topText].children("use")) {
+    pugi::xml_node def = byId[std::string(u.attribute("href").value()).substr(1)];
+    pugi::xml_node t = def.child("text");
+    EXPECT_STREQ(t.attribute("font-size").value(), "3000");
+    EXPECT_FALSE(t.attribute("transform"));
+    anchors.push_back({u.attribute("x").as_double() + t.attribute("x").as_double(),
+                       -(u.attribute("y").as_double() + t.attribute("y").as_double())});
+  }
+  ASSERT_EQ(anchors.size(), 2u);
+  std::set<std::pair<double, double>> got(anchors.begin(), anchors.end());
+  qm::GDSpoint turned = qm::GDStransfPoint({300, 100}, qm::GDSmakeTransf({5000, 0}, 1, 90, 3));
+  EXPECT_TRUE(got.count({turned.x, turned.y})) << turned.x << " " << turned.y;
+  EXPECT_TRUE(got.count({-4700, 100}));
+}
+
+TEST(SvgDocument, HatchCellsAreThePagesInPageUnits) {
+  // Extent 52020 units wide: the page's scale is 1, one pattern unit is 24
+  // database units and the page's corner lies at (-4590, -5940).
+  ModelBuilder b;
+  int32_t top = b.add("TOP");
+  b.rect(top, 1, 0, 0, 52020, 20000);
+  b.rect(top, 2, 0, 0, 100, 100);
+  svgtest::Drawing d = svgtest::draw(
+      b.done(), block("single", 1, "hatch single angle 45 step 1") + block("cross", 2, "hatch cross angle 135 step 3"));
+  pugi::xml_document doc;
+  ASSERT_TRUE(svgtest::parse(d.svg, doc));
+  std::vector<pugi::xml_node> patterns;
+  for (pugi::xml_node n : svgtest::elements(doc))
+    if (std::string(n.name()) == "pattern") patterns.push_back(n);
+  ASSERT_EQ(patterns.size(), 2u);
+  EXPECT_NEAR(patterns[0].attribute("width").as_double(), 4.01 * 24, 1e-6);
+  EXPECT_NEAR(patterns[0].attribute("height").as_double(), 4.01 * 24, 1e-6);
+  EXPECT_NEAR(patterns[0].attribute("x").as_double(), -4590, 1e-6);
+  EXPECT_NEAR(patterns[0].attribute("y").as_double(), -5940, 1e-6);
+  EXPECT_NEAR(patterns[1].attribute("width").as_double(), 4.24 * 24, 1e-6);
+  // Falling lines for an angle above 90 degrees, two families for cross hatching.
+  std::string seg = patterns[1].child("path").attribute("d").value();
+  EXPECT_EQ(std::count(seg.begin(), seg.end(), 'M'), 4);
+  EXPECT_EQ(seg.substr(0, seg.find('L')), "M50.88 0");
+}
+
+TEST(SvgDocument, MissingTopAndEmptyConfigurationStillGiveDocuments) {
+  ModelBuilder b;
+  int32_t top = b.add("TOP");
+  b.rect(top, 1, 0, 0, 10, 10);
+  qm::GDSlibrary& lib = b.done();
+  svgtest::Drawing missing = svgtest::draw(lib, block("one", 1), "NOPE");
+  EXPECT_EQ(missing.err, "Couldn't find the structure named \"NOPE\"\n");
+  EXPECT_EQ(missing.out, "\"TOP\"\n");
+  pugi::xml_document doc;
+  EXPECT_TRUE(svgtest::parse(missing.svg, doc));
+  svgtest::Drawing none = svgtest::draw(lib, "# no layers\n");
+  EXPECT_TRUE(svgtest::parse(none.svg, doc));
+  EXPECT_FALSE(doc.child("svg").child("g").child("g"));
+}
+
+}  // namespace
