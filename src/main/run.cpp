@@ -8,13 +8,14 @@
 namespace qm {
 
 void RunWriters(const GDSlibrary& lib, const std::string& top, const std::string& configPath,
-                const std::string& psPath, const std::string& povPath, const std::string& hpglPath) {
+                const std::string& psPath, const std::string& povPath, const std::string& hpglPath,
+                Progress* progress) {
   // The PostScript writer reads the configuration; the writers after it
   // use the table as it leaves it.
   LayerTable table;
-  PSwritePage(lib, table, psPath, configPath, top);
-  POVwriteScene(lib, table, povPath, top);
-  HPGLwritePlot(lib, table, hpglPath, top);
+  PSwritePage(lib, table, psPath, configPath, top, progress);
+  POVwriteScene(lib, table, povPath, top, progress);
+  HPGLwritePlot(lib, table, hpglPath, top, progress);
 }
 
 }  // namespace qm

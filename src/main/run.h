@@ -7,7 +7,10 @@
 
 namespace qm {
 
+class Progress;
+
 void RunWriters(const GDSlibrary& lib, const std::string& top, const std::string& configPath,
-                const std::string& psPath, const std::string& povPath, const std::string& hpglPath);
+                const std::string& psPath, const std::string& povPath, const std::string& hpglPath,
+                Progress* progress = nullptr);
 
 }  // namespace qm

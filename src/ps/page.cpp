@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/out.h"
+#include "common/progress.h"
 #include "common/walkmode.h"
 #include "geom/extent.h"
 #include "geom/outline.h"
@@ -291,7 +292,7 @@ void PSwriteText(Out& f, const GDStext& t, const GDStransf& parent, const LayerE
 }
 
 void PSwritePage(const GDSlibrary& lib, LayerTable& table, const std::string& psPath,
-                 const std::string& configPath, const std::string& top) {
+                 const std::string& configPath, const std::string& top, Progress* progress) {
   std::FILE* cfg = std::fopen(configPath.c_str(), "r");
   if (!cfg) fatal("Couldn't open %s for reading. Aborting...\n", configPath.c_str());
   int count = ReadLayerConfig(cfg, table);
@@ -335,6 +336,7 @@ void PSwritePage(const GDSlibrary& lib, LayerTable& table, const std::string& ps
   for (int i = 1; i < count; ++i) {
     const LayerEntry& entry = table[i];
     if (entry.hidden) continue;
+    if (progress) progress->writing("PostScript", entry.name, i, count - 1);
     f.put(std::string_view("% Layer "));
     putCommentName(f, entry.name);
     f.put('\n');
