@@ -5,11 +5,12 @@
 #   bash bench/run.sh chip       whole runs with -s on the chip-like libraries
 #   bash bench/run.sh svg        the SVG drawing alone (--only svg) against a read, and the
 #                                time headless Chromium takes to show the SVG
+#   bash bench/run.sh gzip       compressed read against zcat alone and the plain read
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQM_TESTS=OFF -DQM_BENCH=ON >/dev/null
-cmake --build build-bench -j"$(nproc)" --target quillmask gen_layout bench_run >/dev/null
+cmake --build build-bench -j"$(nproc)" --target quillmask gen_layout bench_run bench_gzip >/dev/null
 B=build-bench
 W=${QM_BENCH_DIR:-/tmp/qmbench}
 mkdir -p "$W"
@@ -22,6 +23,12 @@ if [ "$what" = all ] || [ "$what" = read ]; then
   $B/bench/bench_run "$PWD/$B/quillmask" "$W/flat.gds" "$W" 2000000
   echo "== read, deep (2M references and arrays), echo to /dev/null"
   $B/bench/bench_run "$PWD/$B/quillmask" "$W/deep.gds" "$W" 2000000
+fi
+if [ "$what" = all ] || [ "$what" = gzip ]; then
+  gen flat flat.gds
+  [ -f "$W/flat.gds.gz" ] || gzip -c "$W/flat.gds" >"$W/flat.gds.gz"
+  echo "== compressed input (flat, 2M rectangles), echo to /dev/null"
+  $B/bench/bench_gzip "$PWD/$B/quillmask" "$W/flat.gds" "$W/flat.gds.gz" "$W"
 fi
 if [ "$what" = all ] || [ "$what" = chip ]; then
   gen chipa chipa.gds

@@ -51,11 +51,17 @@ int exitStatus(int waitStatus);
 // input (through a regular file unless `pipeStdin` is set).
 RunResult run(const std::string& prog, const std::vector<std::string>& args, const std::string& cwd,
               const std::string& stdinData = {}, bool pipeStdin = false);
-// The same for quillmask.
+// The same for quillmask. When the environment variable QM_TEST_GZIP is 1,
+// the library handed over (standard input, and the file named by -i) is
+// gzip-compressed first, in two members: a suite run that way checks that
+// a compressed library is read exactly as the plain one.
 RunResult quillmask(const std::vector<std::string>& args, const std::string& cwd,
                     const std::string& stdinData = {}, bool pipeStdin = false);
 
 std::string readFile(const std::string& path);
+// `data` gzip-compressed, one member per piece between the offsets `cuts`
+// (ascending, each within the data).
+std::string gzip(const std::string& data, const std::vector<std::size_t>& cuts = {});
 // Whether a program is on the PATH.
 bool haveProgram(const std::string& name);
 

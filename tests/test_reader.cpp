@@ -36,6 +36,14 @@ std::string usage() {
   return u;
 }
 
+// --help goes on after the usage text with the options added since.
+const char* kAddedOptions =
+    "-t, --tolerant:          also reads valid records the strict reader rejects\n"
+    "-g, --svgfile \"file\":    also writes an SVG drawing of the top cell\n"
+    "-o, --only LIST:         writes only the listed drawings (ps,pov,hpgl,svg)\n"
+    "--progress:              shows a status line on a terminal while it works\n"
+    "--version:               prints the version and exits\n";
+
 std::string simpleLib() {
   Gds g;
   g.lib("DEMO").bgnstr("A").rect(1, 0, 0, 0, 2000, 1000).endstr().endlib();
@@ -46,13 +54,19 @@ TEST(CommandLine, HelpAndUnknownOptions) {
   TempDir d;
   auto r = qmtest::quillmask({"-s", "X", "-h", "--bogus"}, d.path());
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, usage());
+  EXPECT_EQ(r.err, usage() + kAddedOptions);
   EXPECT_EQ(r.out, "");
   EXPECT_FALSE(d.exists("result.txt"));
 
   r = qmtest::quillmask({"--help"}, d.path());
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, usage());
+  EXPECT_EQ(r.err, usage() + kAddedOptions);
+
+  r = qmtest::quillmask({"--version", "--bogus"}, d.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "quillmask 0.3.1\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_FALSE(d.exists("result.txt"));
 
   r = qmtest::quillmask({"file.gds"}, d.path());
   EXPECT_EQ(r.status, 1);

@@ -55,6 +55,7 @@ void Out::drain() {
   std::size_t n = len_;
   len_ = 0;
   if (fd_ < 0 || failed_) return;
+  if (beforeWrite_) beforeWrite_(beforeWriteCtx_);
   while (n > 0) {
     ssize_t w = ::write(fd_, p, n);
     if (w < 0) {
@@ -180,6 +181,9 @@ void setFatalThrows(bool t) { g_fatalThrows = t; }
 void finish(int status) {
   if (g_fatalThrows && status != 0) throw FatalExit{status};
   flushAll();
+  // Standard output that could not be written whole is a failed run, as a
+  // drawing is.
+  if (status == 0 && out().failed()) fatal("Couldn't write %s. Aborting...\n", "standard output");
   std::_Exit(status);
 }
 

@@ -63,6 +63,12 @@ class Out {
   // Memory streams only: everything written so far.
   const std::string& str();
   Out* next_for_flush() const { return next_; }
+  // Called before the buffered bytes are written to the descriptor (a
+  // status line on the same terminal erases itself there). Null: none.
+  void setBeforeWrite(void (*fn)(void*), void* ctx) {
+    beforeWrite_ = fn;
+    beforeWriteCtx_ = ctx;
+  }
 
  private:
   void writeSlow(const char* p, std::size_t n);
@@ -79,6 +85,8 @@ class Out {
   std::string mem_;
   Out* prev_ = nullptr;
   Out* next_ = nullptr;
+  void (*beforeWrite_)(void*) = nullptr;
+  void* beforeWriteCtx_ = nullptr;
 };
 
 namespace detail {

@@ -52,7 +52,9 @@ struct Placement {
 
 class Reader {
  public:
-  Reader(int fd, const ReadOptions& opt, GDSlibrary& lib) : rs_(fd), opt_(opt), lib_(lib) {}
+  Reader(int fd, const ReadOptions& opt, GDSlibrary& lib) : rs_(fd, opt.progress), opt_(opt), lib_(lib) {}
+
+  void finishInput() { rs_.finish(); }
 
   void readHeader() {
     GDSrecord r;
@@ -594,6 +596,7 @@ std::unique_ptr<GDSlibrary> GDSreadLibrary(int fd, const ReadOptions& opt) {
     writeListing(*listing, *lib, s);
     structs.push_back(std::move(s));
   }
+  rd.finishInput();
   if (!listing->close()) fatal("Couldn't write result.txt\n");
   listing.reset();
   std::reverse(structs.begin(), structs.end());

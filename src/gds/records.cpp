@@ -1,5 +1,6 @@
 #include "gds/records.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,6 +8,8 @@
 #include <cstring>
 
 #include "common/out.h"
+#include "common/progress.h"
+#include "gds/gunzip.h"
 
 namespace qm {
 
@@ -28,7 +31,30 @@ const char* GDSrecordName(int type) { return type >= 0 && type < 60 ? kNames[typ
 
 // The buffer starts small (a small library costs little) and doubles, up to
 // 1 MiB, each time a long input has been read through it.
-RecordStream::RecordStream(int fd) : fd_(fd), buf_(1 << 16) {}
+RecordStream::RecordStream(int fd, Progress* progress) : fd_(fd), progress_(progress), buf_(1 << 16) {
+  struct stat st;
+  if (progress_ && progress_->active() && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+    total_ = static_cast<uint64_t>(st.st_size);
+}
+
+RecordStream::~RecordStream() = default;
+
+std::size_t RecordStream::readSome(uint8_t* dst, std::size_t n) {
+  if (gz_) {
+    long k = gz_->read(dst, n);
+    if (k < 0) readError();  // a damaged or cut-off compressed stream
+    return static_cast<std::size_t>(k);
+  }
+  for (;;) {
+    ssize_t k = ::read(fd_, dst, n);
+    if (k < 0 && errno == EINTR) continue;
+    if (k <= 0) return 0;  // a read error counts as the end of the input
+    rawRead_ += static_cast<uint64_t>(k);
+    return static_cast<std::size_t>(k);
+  }
+}
+
+void RecordStream::report() { progress_->reading(gz_ ? gz_->compressedRead() : rawRead_, total_); }
 
 bool RecordStream::fill(std::size_t need) {
   if (end_ - pos_ >= need) return true;
@@ -41,15 +67,33 @@ bool RecordStream::fill(std::size_t need) {
   if (buf_.size() < need) buf_.resize(need);
   else if (consumed_ >= buf_.size() && buf_.size() < (std::size_t{1} << 20)) buf_.resize(buf_.size() * 2);
   while (end_ < need && !eof_) {
-    ssize_t n = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      eof_ = true;  // a read error counts as the end of the input
+    std::size_t n = readSome(buf_.data() + end_, buf_.size() - end_);
+    if (n == 0) {
+      eof_ = true;
       break;
     }
-    end_ += static_cast<std::size_t>(n);
+    end_ += n;
+    if (!sniffed_ && end_ >= 2) {
+      // The first bytes tell a compressed input: from here on the stream
+      // is what they decompress to.
+      sniffed_ = true;
+      if (consumed_ == 0 && pos_ == 0 && GDSisGzip(buf_.data(), end_)) {
+        gz_ = std::make_unique<GunzipStream>(fd_, std::vector<uint8_t>(buf_.begin(), buf_.begin() + end_));
+        end_ = 0;
+      }
+    }
+    if (progress_) report();
   }
   return end_ - pos_ >= need;
+}
+
+void RecordStream::finish() {
+  if (!gz_) return;
+  consumed_ += end_;
+  pos_ = end_ = lastLen_ = 0;
+  while (readSome(buf_.data(), buf_.size()) > 0)
+    if (progress_) report();
+  eof_ = true;
 }
 
 int RecordStream::read(GDSrecord& r) {

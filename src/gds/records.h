@@ -1,14 +1,19 @@
 // The record stream: GDSII records read from a descriptor in large blocks,
 // with a one-record put-back that works on pipes too, and the value
-// decoders.
+// decoders. A gzip-compressed input is recognised by its first bytes and
+// read as the library it holds.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace qm {
+
+class GunzipStream;
+class Progress;
 
 struct GDSrecord {
   int type = -1;                // 0..59, 60 for any higher type byte, -1 when none
@@ -22,7 +27,11 @@ const char* GDSrecordName(int type);
 
 class RecordStream {
  public:
-  explicit RecordStream(int fd);
+  // `progress`, when given, hears how many input bytes have been read.
+  explicit RecordStream(int fd, Progress* progress = nullptr);
+  ~RecordStream();
+  RecordStream(const RecordStream&) = delete;
+  RecordStream& operator=(const RecordStream&) = delete;
   // Reads the next record. Returns its type code, or -1 at the end of the
   // input. A length byte alone, a record shorter than 4 bytes or a record
   // cut off inside its data is fatal ("Error in reading the GDS file.
@@ -32,10 +41,21 @@ class RecordStream {
   void unread();
   // Bytes consumed so far.
   uint64_t offset() const { return consumed_ + pos_; }
+  // Called when the reading is over: a compressed input is read to its end
+  // so that a damaged stream is reported (the read error), whatever part
+  // of it the library took.
+  void finish();
 
  private:
   bool fill(std::size_t need);
+  std::size_t readSome(uint8_t* dst, std::size_t n);
+  void report();
   int fd_;
+  Progress* progress_;
+  uint64_t total_ = 0;     // input size when known (a regular file), else 0
+  uint64_t rawRead_ = 0;   // bytes taken from the descriptor
+  bool sniffed_ = false;   // the first bytes have been looked at
+  std::unique_ptr<GunzipStream> gz_;
   std::vector<uint8_t> buf_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;

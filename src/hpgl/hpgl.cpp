@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "common/out.h"
+#include "common/progress.h"
 #include "common/walkmode.h"
 #include "geom/extent.h"
 #include "geom/outline.h"
@@ -269,7 +270,7 @@ HPGLgeometry HPGLplotGeometry(int32_t minx, int32_t miny, int32_t maxx, int32_t 
 }
 
 void HPGLwritePlot(const GDSlibrary& lib, const LayerTable& table, const std::string& path,
-                   const std::string& top) {
+                   const std::string& top, Progress* progress) {
   std::unique_ptr<Out> file = openOutFile(path);
   if (!file) fatal("Couldn't open %s for writing. Aborting...\n", path.c_str());
   Out& f = *file;
@@ -297,6 +298,7 @@ void HPGLwritePlot(const GDSlibrary& lib, const LayerTable& table, const std::st
   for (int i = 0; i < count; ++i) {
     const LayerEntry& entry = table[i];
     if (entry.hidden) continue;
+    if (progress) progress->writing("HP-GL/2", entry.name, i, count - 1);
     f.printf("SP%d\n", entry.gdsno);
     HPGLwriteFillType(f, g.scale, entry);
     if (!pass.plain() && !hasLayerBelow(lib, *s, entry.gdsno)) continue;

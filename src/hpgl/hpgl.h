@@ -9,11 +9,13 @@
 
 namespace qm {
 
+class Progress;
+
 // The whole writer: header, pen colours, plot size and scaling, one pen
 // pass per visible entry of the table, trailer. Run only when a top
 // structure was named.
 void HPGLwritePlot(const GDSlibrary& lib, const LayerTable& table, const std::string& path,
-                   const std::string& top);
+                   const std::string& top, Progress* progress = nullptr);
 
 // The pieces of the plot, for the writer and its tests.
 void HPGLwriteHeader(Out& f);

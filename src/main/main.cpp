@@ -8,12 +8,15 @@
 #include <string_view>
 
 #include "common/out.h"
+#include "common/progress.h"
 #include "gds/reader.h"
 #include "main/run.h"
 
 namespace {
 
-void PrintUsage(const char* argv0) {
+// The usage text; `all` adds the options that came after the first ones
+// (--help shows them, the usage after an unknown option does not).
+void PrintUsage(const char* argv0, bool all) {
   qm::Out& e = qm::err();
   e.put("Usage:\n");
   e.printf("%s [options]\n", argv0);
@@ -33,6 +36,12 @@ void PrintUsage(const char* argv0) {
   e.put("                         if not specified, the names of all structures\n");
   e.put("                         and layers # are written to stdout.\n");
   e.put("                         No PS/HPGL file are generated\n");
+  if (!all) return;
+  e.put("-t, --tolerant:          also reads valid records the strict reader rejects\n");
+  e.put("-g, --svgfile \"file\":    also writes an SVG drawing of the top cell\n");
+  e.put("-o, --only LIST:         writes only the listed drawings (ps,pov,hpgl,svg)\n");
+  e.put("--progress:              shows a status line on a terminal while it works\n");
+  e.put("--version:               prints the version and exits\n");
 }
 
 // The drawings named by --only, a comma-separated list: a word that is
@@ -54,7 +63,7 @@ void ParseOnly(const char* argv0, const char* list, qm::WriterChoice& choice) {
         qm::err().printf("Unknown drawing \"%.*s\" in the option --only.\n", static_cast<int>(word.size()),
                          word.data());
       qm::err().put("The drawings are ps, pov, hpgl and svg, separated by commas.\n");
-      PrintUsage(argv0);
+      PrintUsage(argv0, false);
       qm::finish(1);
     }
     if (comma == std::string_view::npos) return;
@@ -79,6 +88,7 @@ int RunMain(int argc, char** argv) {
   const char* only = nullptr;
   qm::WriterChoice choice;
   qm::ReadOptions opt;
+  bool showProgress = false;
   for (int i = 1; i < argc; ++i) {
     std::string w = argv[i];
     const char** target = nullptr;
@@ -99,12 +109,18 @@ int RunMain(int argc, char** argv) {
     else if (w == "-t" || w == "--tolerant") {
       opt.tolerant = true;
       continue;
+    } else if (w == "--progress") {
+      showProgress = true;
+      continue;
     } else if (w == "-h" || w == "--help") {
-      PrintUsage(argv[0]);
+      PrintUsage(argv[0], true);
+      qm::finish(0);
+    } else if (w == "--version") {
+      qm::out().put("quillmask " QM_VERSION "\n");
       qm::finish(0);
     } else {
       qm::err().printf("Unknown option \"%s\"\n", argv[i]);
-      PrintUsage(argv[0]);
+      PrintUsage(argv[0], false);
       qm::finish(1);
     }
     if (i + 1 >= argc) qm::fatal("Missing argument for the option %s. Exiting...\n", argv[i]);
@@ -112,6 +128,10 @@ int RunMain(int argc, char** argv) {
     if (target == &only) ParseOnly(argv[0], only, choice);
   }
   if (fd < 0) fd = 0;
+  // Only a person at a terminal sees the status line; scripted runs stay
+  // byte for byte as without it.
+  qm::Progress progress(showProgress && ::isatty(2) == 1);
+  opt.progress = &progress;
   auto lib = qm::GDSreadLibrary(fd, opt);
   if (!lib) qm::fatal("Couldn't read the Calma library. Exiting...\n");
   ::close(fd);
@@ -123,7 +143,7 @@ int RunMain(int argc, char** argv) {
   if (svg && !only) choice.svg = true;
   if (svg) choice.svgPath = svg;
   qm::RunWriters(*lib, top, config ? config : ".layers.config", ps ? ps : "result.ps", pov ? pov : "result.pov",
-                 hpgl ? hpgl : "result.plt", choice);
+                 hpgl ? hpgl : "result.plt", choice, &progress);
   return 0;
 }
 

@@ -10,21 +10,16 @@
 namespace qm {
 
 void RunWriters(const GDSlibrary& lib, const std::string& top, const std::string& configPath,
-                const std::string& psPath, const std::string& povPath, const std::string& hpglPath) {
-  RunWriters(lib, top, configPath, psPath, povPath, hpglPath, WriterChoice{});
-}
-
-void RunWriters(const GDSlibrary& lib, const std::string& top, const std::string& configPath,
                 const std::string& psPath, const std::string& povPath, const std::string& hpglPath,
-                const WriterChoice& choice) {
+                const WriterChoice& choice, Progress* progress) {
   // The PostScript writer reads the configuration; the writers after it
   // use the table as it leaves it. Without the page it is read alone.
   LayerTable table;
-  if (choice.ps) PSwritePage(lib, table, psPath, configPath, top);
+  if (choice.ps) PSwritePage(lib, table, psPath, configPath, top, progress);
   else LoadLayerConfig(configPath, table);
-  if (choice.pov) POVwriteScene(lib, table, povPath, top);
-  if (choice.hpgl) HPGLwritePlot(lib, table, hpglPath, top);
-  if (choice.svg) SVGwriteDrawing(lib, table, choice.svgPath, top);
+  if (choice.pov) POVwriteScene(lib, table, povPath, top, progress);
+  if (choice.hpgl) HPGLwritePlot(lib, table, hpglPath, top, progress);
+  if (choice.svg) SVGwriteDrawing(lib, table, choice.svgPath, top, progress);
 }
 
 }  // namespace qm

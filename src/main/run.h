@@ -7,6 +7,8 @@
 
 namespace qm {
 
+class Progress;
+
 // Which drawings a run writes. The default is the three drawings of the
 // sequence; the SVG drawing comes after them when chosen.
 struct WriterChoice {
@@ -17,12 +19,11 @@ struct WriterChoice {
   std::string svgPath = "result.svg";
 };
 
-void RunWriters(const GDSlibrary& lib, const std::string& top, const std::string& configPath,
-                const std::string& psPath, const std::string& povPath, const std::string& hpglPath);
-// The same for the chosen drawings only. The layer configuration is read
-// once, with the page writer's messages and failures, whichever run.
+// Writes the chosen drawings. The layer configuration is read once, with
+// the page writer's messages and failures, whichever run. `progress`, when
+// given, hears each writer and its layer.
 void RunWriters(const GDSlibrary& lib, const std::string& top, const std::string& configPath,
                 const std::string& psPath, const std::string& povPath, const std::string& hpglPath,
-                const WriterChoice& choice);
+                const WriterChoice& choice = WriterChoice{}, Progress* progress = nullptr);
 
 }  // namespace qm

@@ -9,6 +9,8 @@
 
 namespace qm {
 
+class Progress;
+
 // The words a scene identifier must not be, ended by an empty slot.
 extern const char* const POVreservedWords[];
 // The further reserved words of the scene language, ended the same way.
@@ -30,6 +32,6 @@ std::string POVlayerTexture(const LayerTable& table, int32_t layer, int32_t data
 // Writes the scene of structure `top` to `path`. Fatal when the file cannot
 // be opened; a missing top structure leaves an empty file.
 void POVwriteScene(const GDSlibrary& lib, const LayerTable& table, const std::string& path,
-                   const std::string& top);
+                   const std::string& top, Progress* progress = nullptr);
 
 }  // namespace qm

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "common/out.h"
+#include "common/progress.h"
 #include "common/walkmode.h"
 #include "geom/extent.h"
 #include "geom/numeric.h"
@@ -735,7 +736,7 @@ void SceneWriter::writeScene(const GDSstruct& top, const std::string& topName) {
 }  // namespace
 
 void POVwriteScene(const GDSlibrary& lib, const LayerTable& table, const std::string& path,
-                   const std::string& top) {
+                   const std::string& top, Progress* progress) {
   std::unique_ptr<Out> f = openOutFile(path);
   if (!f) fatal("Couldn't open %s for writing. Aborting...\n", path.c_str());
   const GDSstruct* s = GDSfindStruct(lib, top);
@@ -744,6 +745,7 @@ void POVwriteScene(const GDSlibrary& lib, const LayerTable& table, const std::st
     closeOutFile(*f, path);
     return;
   }
+  if (progress) progress->writing("POV-Ray scene");
   SceneWriter w(lib, table, *f);
   w.writeScene(*s, top);
   closeOutFile(*f, path);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/out.h"
+#include "common/progress.h"
 #include "common/walkmode.h"
 #include "geom/extent.h"
 #include "geom/outline.h"
@@ -292,13 +293,13 @@ void PSwriteText(Out& f, const GDStext& t, const GDStransf& parent, const LayerE
 }
 
 void PSwritePage(const GDSlibrary& lib, LayerTable& table, const std::string& psPath,
-                 const std::string& configPath, const std::string& top) {
+                 const std::string& configPath, const std::string& top, Progress* progress) {
   if (LoadLayerConfig(configPath, table) < 2) return;
-  PSdrawPage(lib, table, psPath, top);
+  PSdrawPage(lib, table, psPath, top, progress);
 }
 
 void PSdrawPage(const GDSlibrary& lib, const LayerTable& table, const std::string& psPath,
-                const std::string& top) {
+                const std::string& top, Progress* progress) {
   const int count = table.layerCount;
   std::unique_ptr<Out> file = openOutFile(psPath);
   if (!file) fatal("Couldn't open %s for writing. Aborting...\n", psPath.c_str());
@@ -333,6 +334,7 @@ void PSdrawPage(const GDSlibrary& lib, const LayerTable& table, const std::strin
   for (int i = 1; i < count; ++i) {
     const LayerEntry& entry = table[i];
     if (entry.hidden) continue;
+    if (progress) progress->writing("PostScript", entry.name, i, count - 1);
     f.put(std::string_view("% Layer "));
     putCommentName(f, entry.name);
     f.put('\n');

@@ -10,16 +10,19 @@
 
 namespace qm {
 
+class Progress;
+
 void PSwritePrologue(Out& f);
 // Fatal for horizontal or vertical hatching.
 void PSwriteHatch(Out& f, const LayerEntry& e);
 
 // Opens and reads the configuration into `table`, then writes the page.
+// `progress`, when given, hears the layer being drawn.
 void PSwritePage(const GDSlibrary& lib, LayerTable& table, const std::string& psPath,
-                 const std::string& configPath, const std::string& top);
+                 const std::string& configPath, const std::string& top, Progress* progress = nullptr);
 // The page alone, from a table already read (at least one layer block).
 void PSdrawPage(const GDSlibrary& lib, const LayerTable& table, const std::string& psPath,
-                const std::string& top);
+                const std::string& top, Progress* progress = nullptr);
 
 // The element writers of one drawing pass (the pass of entry `e`). The page
 // writer uses its own walker with reused scratch space; these are the same

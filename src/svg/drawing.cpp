@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "common/out.h"
+#include "common/progress.h"
 #include "geom/extent.h"
 #include "geom/outline.h"
 #include "geom/transf.h"
@@ -697,7 +698,8 @@ void SvgWriter::write(const GDSstruct& top, int32_t topIdx, const GDSbbox& exten
 }  // namespace
 
 void SVGwriteDrawing(const GDSlibrary& lib, const LayerTable& table, const std::string& path,
-                     const std::string& top) {
+                     const std::string& top, Progress* progress) {
+  if (progress) progress->writing("SVG");
   std::unique_ptr<Out> f = openOutFile(path);
   if (!f) fatal("Couldn't open %s for writing. Aborting...\n", path.c_str());
   const GDSstruct* s = GDSfindStruct(lib, top);

@@ -12,12 +12,14 @@
 
 namespace qm {
 
+class Progress;
+
 // Writes the drawing of `top` into `path` from a table already read. A
 // path that cannot be opened is fatal ("Couldn't open %s for writing.
 // Aborting...\n"); a missing top structure is reported like the other
 // writers do and leaves an SVG document without drawing.
 void SVGwriteDrawing(const GDSlibrary& lib, const LayerTable& table, const std::string& path,
-                     const std::string& top);
+                     const std::string& top, Progress* progress = nullptr);
 
 // Character data or an attribute value for XML: & < > " ' as references,
 // valid UTF-8 kept, control bytes as the Unicode control pictures (U+2400
