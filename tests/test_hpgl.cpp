@@ -19,7 +19,7 @@
 #include "gdsw.h"
 #include "geom/transf.h"
 #include "hpgl/hpgl.h"
-#include "hpgl_check.h"
+#include "hpgl/plotread.h"
 #include "layers/config.h"
 #include "runner.h"
 
@@ -115,7 +115,7 @@ PlotResult plot(const qm::GDSlibrary& lib, const qm::LayerTable& table, const st
   EXPECT_EQ(fast.file, plain.file);
   EXPECT_EQ(fast.out, plain.out);
   EXPECT_EQ(fast.err, plain.err);
-  hpglcheck::Plot p = hpglcheck::parse(fast.file);
+  qm::plotread::Plot p = qm::plotread::parse(fast.file);
   EXPECT_TRUE(p.ok()) << p.error;
   if (convert && p.ok() && p.finished()) convertWithHp2xx(fast.file);
   return fast;
@@ -223,7 +223,7 @@ TEST(HpglPieces, RectanglesAndPolygons) {
   EXPECT_EQ(boundaryLine(wide, entry(1), 1), "PU-20000000,0ER40000000,1\n");
   // Every line the boundary writer makes is accepted by the reader.
   for (const std::string& line : {boundaryLine(tri, entry(1, 1, 0), 1), boundaryLine(rect, entry(1, 1, 0), 1)}) {
-    auto p = hpglcheck::parse(kHeader + line + kTrailer);
+    auto p = qm::plotread::parse(kHeader + line + kTrailer);
     EXPECT_TRUE(p.ok()) << p.error;
   }
 }
@@ -250,7 +250,7 @@ TEST(HpglPieces, Labels) {
   EXPECT_EQ(text("x", 2.5, t, parent, 3), "SR0.050000,0.050000PU0,35LO6LBx\x03\n");
   // The end-of-text character inside the string is left out.
   EXPECT_EQ(text("A\x03" "B\x03", 1, at0, qm::GDSidentity, 3), "SR0.020000,0.020000PU0,0LO6LBAB\x03\n");
-  auto p = hpglcheck::parse(kHeader + text("A\x03" "B;PG", 1, at0, qm::GDSidentity, 3) + kTrailer);
+  auto p = qm::plotread::parse(kHeader + text("A\x03" "B;PG", 1, at0, qm::GDSidentity, 3) + kTrailer);
   ASSERT_TRUE(p.ok()) << p.error;
   ASSERT_EQ(p.count("LB"), 1);
   EXPECT_EQ(p.find("LB")->label, "AB;PG");
@@ -368,7 +368,7 @@ TEST(HpglPlot, PensAndPasses) {
   auto& d = t.add(70);
   d.red = d.green = d.blue = 1;
   PlotResult r = plot(*lib, t.t, "TOP");
-  hpglcheck::Plot p = hpglcheck::parse(r.file);
+  qm::plotread::Plot p = qm::plotread::parse(r.file);
   ASSERT_TRUE(p.ok()) << p.error;
   EXPECT_EQ(r.file, kHeader +
                         "PC5,255,0,0PC5,0,255,0PC0,0,0,255PC70,255,255,255\n"
@@ -405,7 +405,7 @@ TEST(HpglPlot, MissingTopStructure) {
   EXPECT_EQ(r.file, kHeader + "PC1,255,0,0");
   EXPECT_EQ(r.err, "Couldn't find the structure named \"NOPE\"\n");
   EXPECT_EQ(r.out, "\"B\"\n\"A\"\n");
-  EXPECT_FALSE(hpglcheck::parse(r.file).finished());
+  EXPECT_FALSE(qm::plotread::parse(r.file).finished());
 }
 
 // Empty and flat extents: the report shows the plain formulas, the plot
@@ -559,7 +559,7 @@ TEST(HpglPlot, FastAndPlainAgree) {
   t.add(7);  // nothing anywhere
   t.add(2);  // a second pass of layer 2
   PlotResult r = plot(*lib, t.t, "TOP");
-  hpglcheck::Plot p = hpglcheck::parse(r.file);
+  qm::plotread::Plot p = qm::plotread::parse(r.file);
   ASSERT_TRUE(p.ok()) << p.error;
   EXPECT_TRUE(p.finished());
   EXPECT_EQ(p.count("SP"), 8);  // 7 visible passes and the trailer's SP0
@@ -574,7 +574,7 @@ TEST(HpglPlot, FastAndPlainAgree) {
   // Boxes are drawn like boundaries.
   int boxes = 0;
   for (const auto& s : p.shapes)
-    boxes += s.pen == 6 && (s.kind == hpglcheck::Shape::EdgeRect || s.kind == hpglcheck::Shape::EdgePolygon);
+    boxes += s.pen == 6 && (s.kind == qm::plotread::Shape::EdgeRect || s.kind == qm::plotread::Shape::EdgePolygon);
   EXPECT_EQ(boxes, leaves);
 }
 
@@ -609,7 +609,7 @@ TEST(HpglReader, RejectsMalformedPlots) {
   const std::string ok = kHeader + "PC1,255,0,0\nPS34137,100;\nIP0,0,34137,100SC-1,1,-1,1\nSP1\nFT3,11,45.00\n"
                                    "PU0,0ER1,1PU0,0RR1,1\nPU0,0PM0PD1,0PD0,1PM2EPFP\n"
                                    "SR0.020000,0.020000PU0,0LO6LBxy\x03\n" + kTrailer;
-  auto p = hpglcheck::parse(ok);
+  auto p = qm::plotread::parse(ok);
   ASSERT_TRUE(p.ok()) << p.error;
   EXPECT_TRUE(p.finished());
   EXPECT_EQ(p.shapes.size(), 5u);
@@ -636,7 +636,7 @@ TEST(HpglReader, RejectsMalformedPlots) {
       {"bad label origin", kHeader + "LO10\n" + kTrailer},
       {"bad quality", kHeader + "QL101\n" + kTrailer},
   };
-  for (const Case& c : bad) EXPECT_FALSE(hpglcheck::parse(c.plot).ok()) << c.name;
+  for (const Case& c : bad) EXPECT_FALSE(qm::plotread::parse(c.plot).ok()) << c.name;
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "gdsw.h"
-#include "hpgl_check.h"
+#include "hpgl/plotread.h"
 #include "runner.h"
 
 using namespace gdsw;
@@ -90,7 +90,7 @@ TEST(WriterSequence, OrderPostScriptPovHpgl) {
                      "SP2\n"
                      "SR0.020000,0.020000PU0,0LO6LBhi\x03\n" +
                      kTrailer);
-  auto p = hpglcheck::parse(plt);
+  auto p = qm::plotread::parse(plt);
   EXPECT_TRUE(p.ok()) << p.error;
   EXPECT_TRUE(p.finished());
   if (qmtest::haveProgram("hp2xx")) {
@@ -161,7 +161,7 @@ TEST(WriterSequence, ConfigurationWithCommentsOnly) {
   EXPECT_TRUE(run.d.exists("result.pov"));
   const std::string plt = run.d.read("result.plt");
   EXPECT_EQ(plt, kHeader + "\nPS34137,68275;\nIP0,0,34137,68275SC-5,105,-5,205\n" + kTrailer);
-  auto p = hpglcheck::parse(plt);
+  auto p = qm::plotread::parse(plt);
   EXPECT_TRUE(p.ok()) << p.error;
   EXPECT_TRUE(p.shapes.empty());
   EXPECT_EQ(count(r.out, "dummy hidden layer body\n"), 1u);
