@@ -9,11 +9,11 @@
 // The picture is the plot's page: PS gives its size in plotter units (40
 // to the millimetre), IP and SC map the plot's user units onto it, y up.
 // Pens keep their PC colours. Edges (ER, EP) and pen-down lines (PD, PE)
-// are drawn as hairlines, one screen pixel wide at any zoom, like a pen
-// outline on a preview; filled rectangles and polygons (RR, FP) are filled
-// solid (FT1) or hatched (FT3 parallel, FT4 crossed, at the plot's spacing
-// and angle, with the plot's pen width). Labels stand at their position
-// with their size and origin (LO). Later shapes cover earlier ones.
+// are drawn as hairlines, one screen pixel wide at any zoom, as a preview
+// shows a fine pen; filled rectangles and polygons (RR, FP) are filled
+// solid (FT1) or hatched (FT3 parallel, FT4 crossed) with hairlines at the
+// plot's spacing and angle. Labels stand at their position with their size
+// and origin (LO). Later shapes cover earlier ones.
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -163,10 +163,7 @@ class Page {
 
 class Writer {
  public:
-  Writer(qm::Out& o, const Plot& p) : o_(o), p_(p), page_(p) {
-    penWidth_ = p.relativeWidth ? p.penWidth / 100 * page_.diagonal() : p.penWidth * 40;
-    if (!(penWidth_ > 0)) penWidth_ = 1;
-  }
+  Writer(qm::Out& o, const Plot& p) : o_(o), p_(p), page_(p) {}
 
   void write() {
     o_.put(std::string_view("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"));
@@ -217,10 +214,8 @@ class Writer {
       num(o_, step);
       o_.put(std::string_view("\" patternTransform=\"rotate("));
       num(o_, -std::fmod(s.fillAngle, 360.0));
-      o_.put(std::string_view(")\"><path fill=\"none\" stroke=\""));
+      o_.put(std::string_view(")\"><path class=\"e\" stroke=\""));
       colour(o_, s.colour);
-      o_.put(std::string_view("\" stroke-width=\""));
-      num(o_, std::min(penWidth_, step));
       o_.put(std::string_view("\" d=\"M0 "));
       num(o_, step / 2);
       o_.put('H');
@@ -320,7 +315,6 @@ class Writer {
   qm::Out& o_;
   const Plot& p_;
   Page page_;
-  double penWidth_ = 1;
   std::map<HatchKey, int> hatches_;
 };
 
