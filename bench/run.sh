@@ -3,33 +3,59 @@
 #   bash bench/run.sh            every case
 #   bash bench/run.sh read       reading only (flat and deep, no -s)
 #   bash bench/run.sh chip       whole runs with -s on the chip-like libraries
+# The generated libraries and the drawings take gigabytes; everything the
+# run writes is removed when it ends. QM_BENCH_DIR=<folder> puts them
+# there instead of a fresh temporary folder (libraries already in it are
+# used, and kept).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh bench
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQM_TESTS=OFF -DQM_BENCH=ON >/dev/null
 cmake --build build-bench -j"$(nproc)" --target quillmask gen_layout bench_run >/dev/null
 B=build-bench
-W=${QM_BENCH_DIR:-/tmp/qmbench}
-mkdir -p "$W"
+if [ -n "${QM_BENCH_DIR:-}" ]; then
+  mkdir -p "$QM_BENCH_DIR"
+  W=$(cd "$QM_BENCH_DIR" && pwd)
+  mine=""
+else
+  W=$(mktemp -d "${TMPDIR:-/tmp}/qmbench.XXXXXX")
+  mine=$W
+fi
+made=()
+run=$(mktemp -d "$W/run.XXXXXX")  # the drawings of the runs
+cleanup() {
+  rm -rf "$run"
+  for f in "${made[@]}"; do rm -f "$f"; done
+  [ -n "$mine" ] && rm -rf "$mine"
+  return 0
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 what=${1:-all}
-gen() { [ -f "$W/$2" ] || $B/bench/gen_layout "$1" "$W/$2" ${3:-}; }
+gen() {
+  if [ ! -f "$W/$2" ]; then
+    made+=("$W/$2")
+    $B/bench/gen_layout "$1" "$W/$2" ${3:-}
+  fi
+}
 if [ "$what" = all ] || [ "$what" = read ]; then
   gen flat flat.gds
   gen deep deep.gds
   echo "== read, flat (2M rectangles), echo to /dev/null"
-  $B/bench/bench_run "$PWD/$B/quillmask" "$W/flat.gds" "$W" 2000000
+  $B/bench/bench_run "$PWD/$B/quillmask" "$W/flat.gds" "$run" 2000000
   echo "== read, deep (2M references and arrays), echo to /dev/null"
-  $B/bench/bench_run "$PWD/$B/quillmask" "$W/deep.gds" "$W" 2000000
+  $B/bench/bench_run "$PWD/$B/quillmask" "$W/deep.gds" "$run" 2000000
 fi
 if [ "$what" = all ] || [ "$what" = chip ]; then
   gen chipa chipa.gds
   gen chipb chipb.gds
   gen chipc chipc.gds
   for layers in 4 10; do
+    made+=("$W/cfg$layers")
     $B/bench/gen_layout config "$W/cfg$layers" $layers
     for c in chipa chipb chipc; do
       echo "== $c, $layers visible layers, -s TOP"
-      $B/bench/bench_run "$PWD/$B/quillmask" "$W/$c.gds" "$W" -- -s TOP -c "$W/cfg$layers"
+      $B/bench/bench_run "$PWD/$B/quillmask" "$W/$c.gds" "$run" -- -s TOP -c "$W/cfg$layers"
     done
   done
 fi

@@ -2,7 +2,7 @@
 # Builds quillmask and draws the bundled example into examples/out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh build
 cmake -S . -B build-example -DCMAKE_BUILD_TYPE=Release -DQM_TESTS=OFF >/dev/null
 cmake --build build-example -j"$(nproc)" --target quillmask layergen make_example >/dev/null
 mkdir -p examples/out

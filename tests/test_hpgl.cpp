@@ -1,11 +1,12 @@
 // The HP-GL/2 plot writer: pieces, whole plots, transforms, degenerate
 // extents, fast against plain walks. Every plot written here is read back
-// by the strict reader of hpgl_check.h and, when hp2xx is installed,
-// converted to an image.
+// by the strict plot reader, and every finished one drawn by plot2svg.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <pugixml.hpp>
 
 #include <cmath>
 #include <limits>
@@ -78,15 +79,22 @@ struct PlotResult {
   bool exists = false;
 };
 
-// Converts a plot with hp2xx when it is installed; the exit status must
-// be 0.
-void convertWithHp2xx(const std::string& plot) {
-  if (!qmtest::haveProgram("hp2xx")) return;
+// Draws a plot with plot2svg: a well-formed SVG with one element for
+// each shape the reader found (beside the paper and the hatch patterns).
+void expectDrawn(const std::string& plot, const qm::plotread::Plot& read) {
   TempDir d;
   d.write("p.plt", plot);
-  auto r = qmtest::run("/bin/sh", {"-c", "hp2xx -q -m eps -f p.eps p.plt"}, d.path());
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(d.exists("p.eps"));
+  auto r = qmtest::run(QM_PLOT2SVG, {"p.plt"}, d.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  pugi::xml_document doc;
+  pugi::xml_parse_result ok = doc.load_string(r.out.c_str());
+  ASSERT_TRUE(ok) << ok.description();
+  std::size_t drawn = 0;
+  for (pugi::xml_node n : doc.document_element().children()) {
+    const std::string name = n.name();
+    drawn += name == "rect" || name == "polygon" || name == "polyline" || name == "text";
+  }
+  EXPECT_EQ(drawn, read.shapes.size() + 1);  // and the paper
 }
 
 PlotResult plotOnce(const qm::GDSlibrary& lib, const qm::LayerTable& table, const std::string& top) {
@@ -104,8 +112,8 @@ PlotResult plotOnce(const qm::GDSlibrary& lib, const qm::LayerTable& table, cons
 }
 
 // Writes the plot with the fast and with the plain walk, expects the same
-// bytes everywhere, checks the plot with the strict reader (and hp2xx
-// for finished plots) and returns it.
+// bytes everywhere, checks the plot with the strict reader (and draws
+// finished plots) and returns it.
 PlotResult plot(const qm::GDSlibrary& lib, const qm::LayerTable& table, const std::string& top,
                 bool convert = true) {
   qm::setPlainWalks(true);
@@ -117,7 +125,7 @@ PlotResult plot(const qm::GDSlibrary& lib, const qm::LayerTable& table, const st
   EXPECT_EQ(fast.err, plain.err);
   qm::plotread::Plot p = qm::plotread::parse(fast.file);
   EXPECT_TRUE(p.ok()) << p.error;
-  if (convert && p.ok() && p.finished()) convertWithHp2xx(fast.file);
+  if (convert && p.ok() && p.finished()) expectDrawn(fast.file, p);
   return fast;
 }
 

@@ -13,6 +13,7 @@
 #include "common/out.h"
 #include "ps/ps.h"
 #include "gdsw.h"
+#include "need_tool.h"
 #include "ps_testlib.h"
 #include "runner.h"
 
@@ -130,8 +131,9 @@ bool isColour(const unsigned char* p, int r, int g, int b) {
 }
 
 TEST(PsRender, PixelsShowFillHatchAndText) {
+  QM_NEED_TOOL("gs");
   std::string gs = interpreter();
-  if (gs.empty()) GTEST_SKIP() << "no PostScript interpreter";
+  ASSERT_FALSE(gs.empty());
   LibBuilder b;
   std::string ps = writePage(sampleLibrary(b), kSampleConfig);
   ASSERT_NE(ps.find("1.000000 1.000000 scale\n45.900000 59.400000 translate\n"), std::string::npos);
@@ -193,8 +195,9 @@ TEST(PsRender, PixelsShowFillHatchAndText) {
 }
 
 TEST(PsRender, EveryPageRendersAtAnyResolution) {
+  QM_NEED_TOOL("gs");
   std::string gs = interpreter();
-  if (gs.empty()) GTEST_SKIP() << "no PostScript interpreter";
+  ASSERT_FALSE(gs.empty());
   std::vector<std::string> pages;
   {
     LibBuilder b;
@@ -239,8 +242,9 @@ TEST(PsRender, EveryPageRendersAtAnyResolution) {
 }
 
 TEST(PsRender, ThroughTheProgram) {
+  QM_NEED_TOOL("gs");
   std::string gs = interpreter();
-  if (gs.empty()) GTEST_SKIP() << "no PostScript interpreter";
+  ASSERT_FALSE(gs.empty());
   TempDir d;
   gdsw::Gds g;
   g.lib("LIB")
