@@ -269,7 +269,7 @@ TEST(Plot2svg, WholeRunGivesWellFormedSvg) {
   pugi::xml_document doc = parseSvg(r.out);
   pugi::xml_node svg = doc.document_element();
   EXPECT_STREQ(svg.attribute("viewBox").value(), "0 0 34137 68275");
-  EXPECT_STREQ(svg.attribute("width").value(), "853.43mm");
+  EXPECT_STREQ(svg.attribute("width").value(), "100%");
   // ER + RR of the rectangle, EP + FP of the triangle, one label.
   EXPECT_EQ(countElements(svg, "rect"), 3);  // with the paper
   EXPECT_EQ(countElements(svg, "polygon"), 2);

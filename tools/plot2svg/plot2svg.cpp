@@ -6,8 +6,9 @@
 // drawn: the reason goes to standard error and the status is 1, with
 // nothing written.
 //
-// The picture is the plot's page: PS gives its size in plotter units (40
-// to the millimetre), IP and SC map the plot's user units onto it, y up.
+// The picture is the plot's page: PS gives its size in plotter units, IP
+// and SC map the plot's user units onto it, y up. It fills the window of
+// a browser (or an <img> of any size) with the page's proportions.
 // Pens keep their PC colours. Edges (ER, EP) and pen-down lines (PD, PE)
 // are drawn as hairlines, one screen pixel wide at any zoom, as a preview
 // shows a fine pen; filled rectangles and polygons (RR, FP) are filled
@@ -167,11 +168,9 @@ class Writer {
 
   void write() {
     o_.put(std::string_view("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"));
-    o_.put(std::string_view("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\""));
-    num(o_, page_.width() / 40);
-    o_.put(std::string_view("mm\" height=\""));
-    num(o_, page_.height() / 40);
-    o_.put(std::string_view("mm\" viewBox=\"0 0 "));
+    // The picture fills the window it is shown in, keeping its proportions.
+    o_.put(std::string_view(
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100%\" height=\"100%\" viewBox=\"0 0 "));
     num(o_, page_.width());
     o_.put(' ');
     num(o_, page_.height());
