@@ -261,6 +261,18 @@ TEST(PsRender, ThroughTheProgram) {
   EXPECT_TRUE(ps.ends_with("showpage\n"));
   EXPECT_NE(ps.find("(TOP \\(main\\)) "), std::string::npos);
   for (int dpi : {36, 72, 300}) render(gs, ps, dpi);
+  // The picture holds both layers' colours: the green cross-hatching of
+  // the rectangles and the red hatching of the wires.
+  Raster img;
+  render(gs, ps, 150, &img);
+  int green = 0, red = 0;
+  for (std::size_t i = 0; i + 2 < img.px.size(); i += 3) {
+    const auto* p = reinterpret_cast<const unsigned char*>(img.px.data()) + i;
+    green += isColour(p, 0, 128, 0);
+    red += isColour(p, 255, 0, 0);
+  }
+  EXPECT_GT(green, 2000);
+  EXPECT_GT(red, 600);
 }
 
 }  // namespace
