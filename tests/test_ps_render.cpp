@@ -15,6 +15,7 @@
 #include "gdsw.h"
 #include "need_tool.h"
 #include "ps_testlib.h"
+#include "render.h"
 #include "runner.h"
 
 using pstest::LibBuilder;
@@ -24,16 +25,7 @@ using qmtest::TempDir;
 
 namespace {
 
-std::string interpreter() {
-  if (!qmtest::haveProgram("gs")) return {};
-  std::FILE* p = popen("command -v gs", "r");
-  if (!p) return {};
-  char buf[4096] = {};
-  std::string path = std::fgets(buf, sizeof buf, p) ? buf : "";
-  pclose(p);
-  while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
-  return path;
-}
+std::string interpreter() { return qmtest::programPath("gs"); }
 
 // An RGB raster read from a binary PPM.
 struct Raster {
