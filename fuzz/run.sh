@@ -8,6 +8,7 @@
 #   bash fuzz/run.sh                 # 60 s per target
 #   FUZZ_SECONDS=600 bash fuzz/run.sh
 #   FUZZ_BUILD=build-mine bash fuzz/run.sh
+#   FUZZ_WERROR=ON bash fuzz/run.sh   # warnings stop the build (as in CI)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -21,7 +22,8 @@ if ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/
   echo "fuzz: the libFuzzer runtime is missing (package libclang-rt-dev)"; exit 1
 fi
 
-CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_FUZZ=ON -DQM_TESTS=OFF >/dev/null
+CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_FUZZ=ON -DQM_TESTS=OFF \
+  -DQM_WERROR="${FUZZ_WERROR:-OFF}" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]/#/fuzz_}"
 
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:allow_user_segv_handler=0

@@ -1,20 +1,33 @@
 #!/usr/bin/env bash
-# Installs what building and testing need, when it is missing.
+# Installs what is missing, with apt-get:
+#   bash scripts/setup.sh build   compilers and cmake: enough to build and run quillmask and its tools
+#   bash scripts/setup.sh bench   the same and Google Benchmark
+#   bash scripts/setup.sh         everything the tests, the benchmarks and the fuzz targets need
 set -euo pipefail
+mode=${1:-all}
+case $mode in
+  build|bench|all) ;;
+  *) echo "usage: scripts/setup.sh [build|bench|all]" >&2; exit 1 ;;
+esac
 need=()
 command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
-command -v clang++ >/dev/null || need+=(clang)
-[ -e /usr/lib/x86_64-linux-gnu/libclang_rt.fuzzer-x86_64.a ] || ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-dev)
-[ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
-[ -e /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+# Building needs zlib (compressed input) and pugixml (layergen reads
+# layer-properties files).
 [ -e /usr/include/zlib.h ] || need+=(zlib1g-dev)
-command -v gs >/dev/null || need+=(ghostscript)
-command -v povray >/dev/null || need+=(povray)
-command -v hp2xx >/dev/null || need+=(hp2xx)
-command -v chromium >/dev/null || need+=(chromium)
 [ -e /usr/include/pugixml.hpp ] || need+=(libpugixml-dev)
-[ -e /usr/include/png.h ] || need+=(libpng-dev)
+if [ "$mode" != build ]; then
+  [ -e /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+fi
+if [ "$mode" = all ]; then
+  command -v clang++ >/dev/null || need+=(clang)
+  [ -e /usr/lib/x86_64-linux-gnu/libclang_rt.fuzzer-x86_64.a ] || ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-dev)
+  [ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+  [ -e /usr/include/png.h ] || need+=(libpng-dev)
+  command -v gs >/dev/null || need+=(ghostscript)
+  command -v povray >/dev/null || need+=(povray)
+  command -v chromium >/dev/null || need+=(chromium)
+fi
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=""

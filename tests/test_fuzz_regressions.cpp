@@ -6,7 +6,8 @@
 //            configuration of the fuzz target and its top structure (the
 //            last STRNAME of the input);
 //   config/  the input as the layer configuration of a small drawing.
-// Each run must end with status 0, or with status 1 and a message.
+// Each run must end with status 0, or with status 1 and a message. The
+// seed folders must hold inputs, and the findings kept for run/ too.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,15 +25,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The kept findings of a target, and its seeds too.
+// The kept findings of a target, and its seeds too. The seeds must be
+// there: a replay of nothing passes nothing. The findings' folder may be
+// missing (no finding kept for that target) but not unreadable.
 std::vector<fs::path> inputs(const char* kind) {
   std::vector<fs::path> v;
-  for (const char* folder : {"regressions", "corpus"}) {
+  std::size_t seeds = 0;
+  for (const char* folder : {"corpus", "regressions"}) {
     fs::path dir = fs::path(QM_SOURCE_DIR) / "fuzz" / folder / kind;
+    if (std::string(folder) == "regressions" && !fs::exists(dir)) continue;
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(dir, ec))
       if (e.is_regular_file()) v.push_back(e.path());
+    EXPECT_FALSE(ec) << dir << ": " << ec.message();
+    if (std::string(folder) == "corpus") seeds = v.size();
   }
+  EXPECT_GT(seeds, 0u) << "no seeds in fuzz/corpus/" << kind;
   std::sort(v.begin(), v.end());
   return v;
 }
@@ -61,7 +69,11 @@ TEST(FuzzRegressions, Reader) {
 }
 
 TEST(FuzzRegressions, Run) {
-  for (const fs::path& in : inputs("run")) {
+  const std::vector<fs::path> all = inputs("run");
+  EXPECT_TRUE(std::any_of(all.begin(), all.end(),
+                          [](const fs::path& p) { return p.parent_path().parent_path().filename() == "regressions"; }))
+      << "the findings kept in fuzz/regressions/run are gone";
+  for (const fs::path& in : all) {
     qmtest::TempDir d;
     d.write("run.layers.config", qmfuzz::kRunConfig);
     std::string top = qmfuzz::TopName(qmtest::readFile(in.string()));

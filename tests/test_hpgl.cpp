@@ -1,11 +1,12 @@
 // The HP-GL/2 plot writer: pieces, whole plots, transforms, degenerate
 // extents, fast against plain walks. Every plot written here is read back
-// by the strict reader of hpgl_check.h and, when hp2xx is installed,
-// converted to an image.
+// by the strict plot reader, and every finished one drawn by plot2svg.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <pugixml.hpp>
 
 #include <cmath>
 #include <limits>
@@ -19,7 +20,7 @@
 #include "gdsw.h"
 #include "geom/transf.h"
 #include "hpgl/hpgl.h"
-#include "hpgl_check.h"
+#include "hpgl/plotread.h"
 #include "layers/config.h"
 #include "runner.h"
 
@@ -78,15 +79,22 @@ struct PlotResult {
   bool exists = false;
 };
 
-// Converts a plot with hp2xx when it is installed; the exit status must
-// be 0.
-void convertWithHp2xx(const std::string& plot) {
-  if (!qmtest::haveProgram("hp2xx")) return;
+// Draws a plot with plot2svg: a well-formed SVG with one element for
+// each shape the reader found (beside the paper and the hatch patterns).
+void expectDrawn(const std::string& plot, const qm::plotread::Plot& read) {
   TempDir d;
   d.write("p.plt", plot);
-  auto r = qmtest::run("/bin/sh", {"-c", "hp2xx -q -m eps -f p.eps p.plt"}, d.path());
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(d.exists("p.eps"));
+  auto r = qmtest::run(QM_PLOT2SVG, {"p.plt"}, d.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  pugi::xml_document doc;
+  pugi::xml_parse_result ok = doc.load_string(r.out.c_str());
+  ASSERT_TRUE(ok) << ok.description();
+  std::size_t drawn = 0;
+  for (pugi::xml_node n : doc.document_element().children()) {
+    const std::string name = n.name();
+    drawn += name == "rect" || name == "polygon" || name == "polyline" || name == "text";
+  }
+  EXPECT_EQ(drawn, read.shapes.size() + 1);  // and the paper
 }
 
 PlotResult plotOnce(const qm::GDSlibrary& lib, const qm::LayerTable& table, const std::string& top) {
@@ -104,8 +112,8 @@ PlotResult plotOnce(const qm::GDSlibrary& lib, const qm::LayerTable& table, cons
 }
 
 // Writes the plot with the fast and with the plain walk, expects the same
-// bytes everywhere, checks the plot with the strict reader (and hp2xx
-// for finished plots) and returns it.
+// bytes everywhere, checks the plot with the strict reader (and draws
+// finished plots) and returns it.
 PlotResult plot(const qm::GDSlibrary& lib, const qm::LayerTable& table, const std::string& top,
                 bool convert = true) {
   qm::setPlainWalks(true);
@@ -115,9 +123,9 @@ PlotResult plot(const qm::GDSlibrary& lib, const qm::LayerTable& table, const st
   EXPECT_EQ(fast.file, plain.file);
   EXPECT_EQ(fast.out, plain.out);
   EXPECT_EQ(fast.err, plain.err);
-  hpglcheck::Plot p = hpglcheck::parse(fast.file);
+  qm::plotread::Plot p = qm::plotread::parse(fast.file);
   EXPECT_TRUE(p.ok()) << p.error;
-  if (convert && p.ok() && p.finished()) convertWithHp2xx(fast.file);
+  if (convert && p.ok() && p.finished()) expectDrawn(fast.file, p);
   return fast;
 }
 
@@ -223,7 +231,7 @@ TEST(HpglPieces, RectanglesAndPolygons) {
   EXPECT_EQ(boundaryLine(wide, entry(1), 1), "PU-20000000,0ER40000000,1\n");
   // Every line the boundary writer makes is accepted by the reader.
   for (const std::string& line : {boundaryLine(tri, entry(1, 1, 0), 1), boundaryLine(rect, entry(1, 1, 0), 1)}) {
-    auto p = hpglcheck::parse(kHeader + line + kTrailer);
+    auto p = qm::plotread::parse(kHeader + line + kTrailer);
     EXPECT_TRUE(p.ok()) << p.error;
   }
 }
@@ -250,7 +258,7 @@ TEST(HpglPieces, Labels) {
   EXPECT_EQ(text("x", 2.5, t, parent, 3), "SR0.050000,0.050000PU0,35LO6LBx\x03\n");
   // The end-of-text character inside the string is left out.
   EXPECT_EQ(text("A\x03" "B\x03", 1, at0, qm::GDSidentity, 3), "SR0.020000,0.020000PU0,0LO6LBAB\x03\n");
-  auto p = hpglcheck::parse(kHeader + text("A\x03" "B;PG", 1, at0, qm::GDSidentity, 3) + kTrailer);
+  auto p = qm::plotread::parse(kHeader + text("A\x03" "B;PG", 1, at0, qm::GDSidentity, 3) + kTrailer);
   ASSERT_TRUE(p.ok()) << p.error;
   ASSERT_EQ(p.count("LB"), 1);
   EXPECT_EQ(p.find("LB")->label, "AB;PG");
@@ -368,7 +376,7 @@ TEST(HpglPlot, PensAndPasses) {
   auto& d = t.add(70);
   d.red = d.green = d.blue = 1;
   PlotResult r = plot(*lib, t.t, "TOP");
-  hpglcheck::Plot p = hpglcheck::parse(r.file);
+  qm::plotread::Plot p = qm::plotread::parse(r.file);
   ASSERT_TRUE(p.ok()) << p.error;
   EXPECT_EQ(r.file, kHeader +
                         "PC5,255,0,0PC5,0,255,0PC0,0,0,255PC70,255,255,255\n"
@@ -405,7 +413,7 @@ TEST(HpglPlot, MissingTopStructure) {
   EXPECT_EQ(r.file, kHeader + "PC1,255,0,0");
   EXPECT_EQ(r.err, "Couldn't find the structure named \"NOPE\"\n");
   EXPECT_EQ(r.out, "\"B\"\n\"A\"\n");
-  EXPECT_FALSE(hpglcheck::parse(r.file).finished());
+  EXPECT_FALSE(qm::plotread::parse(r.file).finished());
 }
 
 // Empty and flat extents: the report shows the plain formulas, the plot
@@ -559,7 +567,7 @@ TEST(HpglPlot, FastAndPlainAgree) {
   t.add(7);  // nothing anywhere
   t.add(2);  // a second pass of layer 2
   PlotResult r = plot(*lib, t.t, "TOP");
-  hpglcheck::Plot p = hpglcheck::parse(r.file);
+  qm::plotread::Plot p = qm::plotread::parse(r.file);
   ASSERT_TRUE(p.ok()) << p.error;
   EXPECT_TRUE(p.finished());
   EXPECT_EQ(p.count("SP"), 8);  // 7 visible passes and the trailer's SP0
@@ -574,7 +582,7 @@ TEST(HpglPlot, FastAndPlainAgree) {
   // Boxes are drawn like boundaries.
   int boxes = 0;
   for (const auto& s : p.shapes)
-    boxes += s.pen == 6 && (s.kind == hpglcheck::Shape::EdgeRect || s.kind == hpglcheck::Shape::EdgePolygon);
+    boxes += s.pen == 6 && (s.kind == qm::plotread::Shape::EdgeRect || s.kind == qm::plotread::Shape::EdgePolygon);
   EXPECT_EQ(boxes, leaves);
 }
 
@@ -609,7 +617,7 @@ TEST(HpglReader, RejectsMalformedPlots) {
   const std::string ok = kHeader + "PC1,255,0,0\nPS34137,100;\nIP0,0,34137,100SC-1,1,-1,1\nSP1\nFT3,11,45.00\n"
                                    "PU0,0ER1,1PU0,0RR1,1\nPU0,0PM0PD1,0PD0,1PM2EPFP\n"
                                    "SR0.020000,0.020000PU0,0LO6LBxy\x03\n" + kTrailer;
-  auto p = hpglcheck::parse(ok);
+  auto p = qm::plotread::parse(ok);
   ASSERT_TRUE(p.ok()) << p.error;
   EXPECT_TRUE(p.finished());
   EXPECT_EQ(p.shapes.size(), 5u);
@@ -636,7 +644,7 @@ TEST(HpglReader, RejectsMalformedPlots) {
       {"bad label origin", kHeader + "LO10\n" + kTrailer},
       {"bad quality", kHeader + "QL101\n" + kTrailer},
   };
-  for (const Case& c : bad) EXPECT_FALSE(hpglcheck::parse(c.plot).ok()) << c.name;
+  for (const Case& c : bad) EXPECT_FALSE(qm::plotread::parse(c.plot).ok()) << c.name;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "need_tool.h"
 #include "pov/pov.h"
 #include "pov_testlib.h"
+#include "render.h"
 #include "ppm_image.h"
 #include "runner.h"
 
@@ -42,7 +43,7 @@ int errorLine(const std::string& messages) {
 
 TEST(PovReserved, TablesHoldEveryWordTheInstalledPovRayRefuses) {
   QM_NEED_TOOL("povray");
-  std::filesystem::path exe = std::filesystem::canonical(povtest::programPath("povray"));
+  std::filesystem::path exe = std::filesystem::canonical(qmtest::programPath("povray"));
   // The reserved words are spelled out in the program itself: every run of
   // lower-case identifier characters in it is a candidate. Declaring the candidates
   // that the tables do not hold must work.

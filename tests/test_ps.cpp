@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <limits>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -85,9 +86,45 @@ TEST(PsPrologue, FixedLinesInOrder) {
     at = k + 1;
   }
   EXPECT_TRUE(p.ends_with("  newpath\n} bind def\n\n"));
-  // Nothing in it depends on the input, and every line ends with a newline.
-  EXPECT_EQ(p, prologue());
   EXPECT_EQ(p.back(), '\n');
+
+  // Well-formed as a program: printable ASCII and newlines only; outside
+  // comments and strings, procedures and arrays open and close in order
+  // and are all closed at the end; every name the page calls is defined
+  // once at the outermost level.
+  std::string nesting;
+  std::map<std::string, int> outer;
+  bool comment = false;
+  int paren = 0;
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    const char c = p[i];
+    ASSERT_TRUE(c == '\n' || (c >= ' ' && c <= '~')) << "byte " << i;
+    if (comment) {
+      comment = c != '\n';
+      continue;
+    }
+    if (paren) {
+      paren += c == '(' ? 1 : c == ')' ? -1 : 0;
+      continue;
+    }
+    if (c == '%') comment = true;
+    if (c == '(') paren = 1;
+    if (c == '{' || c == '[') nesting.push_back(c);
+    if (c == '}' || c == ']') {
+      ASSERT_FALSE(nesting.empty()) << "unopened " << c << " at " << i;
+      ASSERT_EQ(nesting.back(), c == '}' ? '{' : '[') << "at " << i;
+      nesting.pop_back();
+    }
+    if (c == '/' && nesting.empty() && (i == 0 || p[i - 1] == '\n')) {
+      std::size_t end = p.find_first_of(" \n", i);
+      ++outer[p.substr(i + 1, end - i - 1)];
+    }
+  }
+  EXPECT_TRUE(nesting.empty());
+  EXPECT_EQ(paren, 0);
+  EXPECT_FALSE(comment);
+  for (const char* name : {"m", "l", "t", "f", "definepattern", "patternpath", "patternfill"})
+    EXPECT_EQ(outer[name], 1) << name;
 }
 
 // ------------------------------------------------------------------ hatches

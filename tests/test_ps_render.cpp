@@ -13,7 +13,9 @@
 #include "common/out.h"
 #include "ps/ps.h"
 #include "gdsw.h"
+#include "need_tool.h"
 #include "ps_testlib.h"
+#include "render.h"
 #include "runner.h"
 
 using pstest::LibBuilder;
@@ -23,16 +25,7 @@ using qmtest::TempDir;
 
 namespace {
 
-std::string interpreter() {
-  if (!qmtest::haveProgram("gs")) return {};
-  std::FILE* p = popen("command -v gs", "r");
-  if (!p) return {};
-  char buf[4096] = {};
-  std::string path = std::fgets(buf, sizeof buf, p) ? buf : "";
-  pclose(p);
-  while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
-  return path;
-}
+std::string interpreter() { return qmtest::programPath("gs"); }
 
 // An RGB raster read from a binary PPM.
 struct Raster {
@@ -130,8 +123,9 @@ bool isColour(const unsigned char* p, int r, int g, int b) {
 }
 
 TEST(PsRender, PixelsShowFillHatchAndText) {
+  QM_NEED_TOOL("gs");
   std::string gs = interpreter();
-  if (gs.empty()) GTEST_SKIP() << "no PostScript interpreter";
+  ASSERT_FALSE(gs.empty());
   LibBuilder b;
   std::string ps = writePage(sampleLibrary(b), kSampleConfig);
   ASSERT_NE(ps.find("1.000000 1.000000 scale\n45.900000 59.400000 translate\n"), std::string::npos);
@@ -193,8 +187,9 @@ TEST(PsRender, PixelsShowFillHatchAndText) {
 }
 
 TEST(PsRender, EveryPageRendersAtAnyResolution) {
+  QM_NEED_TOOL("gs");
   std::string gs = interpreter();
-  if (gs.empty()) GTEST_SKIP() << "no PostScript interpreter";
+  ASSERT_FALSE(gs.empty());
   std::vector<std::string> pages;
   {
     LibBuilder b;
@@ -239,8 +234,9 @@ TEST(PsRender, EveryPageRendersAtAnyResolution) {
 }
 
 TEST(PsRender, ThroughTheProgram) {
+  QM_NEED_TOOL("gs");
   std::string gs = interpreter();
-  if (gs.empty()) GTEST_SKIP() << "no PostScript interpreter";
+  ASSERT_FALSE(gs.empty());
   TempDir d;
   gdsw::Gds g;
   g.lib("LIB")
@@ -257,6 +253,18 @@ TEST(PsRender, ThroughTheProgram) {
   EXPECT_TRUE(ps.ends_with("showpage\n"));
   EXPECT_NE(ps.find("(TOP \\(main\\)) "), std::string::npos);
   for (int dpi : {36, 72, 300}) render(gs, ps, dpi);
+  // The picture holds both layers' colours: the green cross-hatching of
+  // the rectangles and the red hatching of the wires.
+  Raster img;
+  render(gs, ps, 150, &img);
+  int green = 0, red = 0;
+  for (std::size_t i = 0; i + 2 < img.px.size(); i += 3) {
+    const auto* p = reinterpret_cast<const unsigned char*>(img.px.data()) + i;
+    green += isColour(p, 0, 128, 0);
+    red += isColour(p, 255, 0, 0);
+  }
+  EXPECT_GT(green, 2000);
+  EXPECT_GT(red, 600);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "gdsw.h"
-#include "hpgl_check.h"
+#include "hpgl/plotread.h"
 #include "runner.h"
 
 using namespace gdsw;
@@ -90,14 +90,26 @@ TEST(WriterSequence, OrderPostScriptPovHpgl) {
                      "SP2\n"
                      "SR0.020000,0.020000PU0,0LO6LBhi\x03\n" +
                      kTrailer);
-  auto p = hpglcheck::parse(plt);
+  auto p = qm::plotread::parse(plt);
   EXPECT_TRUE(p.ok()) << p.error;
   EXPECT_TRUE(p.finished());
-  if (qmtest::haveProgram("hp2xx")) {
-    auto h = qmtest::run("/bin/sh", {"-c", "hp2xx -q -m eps -f plot.eps result.plt"}, run.d.path());
-    EXPECT_EQ(h.status, 0) << h.err;
-    EXPECT_TRUE(run.d.exists("plot.eps"));
+  // Read back: SUB's square and TOP's rectangle edged and filled in red on
+  // pen 1, then the label in black on pen 2.
+  using Shape = qm::plotread::Shape;
+  using Point = qm::plotread::Point;
+  ASSERT_EQ(p.shapes.size(), 5u);
+  const Shape::Kind kinds[] = {Shape::EdgeRect, Shape::FillRect, Shape::EdgeRect, Shape::FillRect, Shape::Label};
+  const std::vector<Point> corners[] = {{{0, 0}, {10, 10}}, {{0, 0}, {10, 10}}, {{0, 0}, {100, 200}},
+                                        {{0, 0}, {100, 200}}, {{0, 0}}};
+  for (std::size_t i = 0; i < 5; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(p.shapes[i].kind, kinds[i]);
+    EXPECT_EQ(p.shapes[i].points, corners[i]);
+    EXPECT_EQ(p.shapes[i].pen, i < 4 ? 1 : 2);
+    EXPECT_EQ(p.shapes[i].colour, (i < 4 ? qm::plotread::Colour{255, 0, 0} : qm::plotread::Colour{0, 0, 0}));
   }
+  EXPECT_EQ(p.shapes[1].fillType, 1);
+  EXPECT_EQ(p.shapes[4].label, "hi");
 }
 
 // A writer that stops the program stops the writers after it; the files
@@ -161,7 +173,7 @@ TEST(WriterSequence, ConfigurationWithCommentsOnly) {
   EXPECT_TRUE(run.d.exists("result.pov"));
   const std::string plt = run.d.read("result.plt");
   EXPECT_EQ(plt, kHeader + "\nPS34137,68275;\nIP0,0,34137,68275SC-5,105,-5,205\n" + kTrailer);
-  auto p = hpglcheck::parse(plt);
+  auto p = qm::plotread::parse(plt);
   EXPECT_TRUE(p.ok()) << p.error;
   EXPECT_TRUE(p.shapes.empty());
   EXPECT_EQ(count(r.out, "dummy hidden layer body\n"), 1u);
