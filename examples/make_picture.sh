@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-bash scripts/setup.sh
+bash scripts/setup.sh build
 cmake -S . -B build-example -DCMAKE_BUILD_TYPE=Release -DQM_TESTS=OFF >/dev/null
 cmake --build build-example -j"$(nproc)" --target quillmask make_example >/dev/null
 work=$(mktemp -d)
