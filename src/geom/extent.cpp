@@ -6,8 +6,9 @@
 
 #include "common/out.h"
 #include "common/walkmode.h"
-#include "geom/numeric.h"
+#include "gds/numeric.h"
 #include "geom/outline.h"
+#include "geom/transf.h"
 #include "geom/walk.h"
 #include "geom/walkcache.h"
 

@@ -27,7 +27,7 @@
 #include "common/out.h"
 #include "common/walkmode.h"
 #include "geom/extent.h"
-#include "geom/numeric.h"
+#include "gds/numeric.h"
 #include "geom/outline.h"
 #include "geom/transf.h"
 #include "geom/walk.h"
