@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/out.h"
-#include "common/walkmode.h"
+#include "tests/plain_walks.h"
 #include "fuzz/harness.h"
 #include "layers/config.h"
 #include "pov/pov.h"
@@ -43,17 +43,14 @@ void checkLookups(const qm::LayerTable& t) {
     keys.push_back({next(e.gdsno), e.datatype});
   }
   std::vector<int> fast;
-  qm::setPlainWalks(false);
   for (auto [l, d] : keys) fast.push_back(t.FindLayerEntry(l, d));
   for (std::size_t k = 0; k < keys.size(); ++k)  // remembered answers
     if (t.FindLayerEntry(keys[k].first, keys[k].second) != fast[k]) broken("lookup changed on repetition");
-  qm::setPlainWalks(true);
   for (std::size_t k = 0; k < keys.size(); ++k) {
-    int plain = t.FindLayerEntry(keys[k].first, keys[k].second);
+    int plain = plainwalks::findLayerEntry(t, keys[k].first, keys[k].second);
     if (plain != fast[k]) broken("remembered lookup differs from the plain scan");
     if (plain < 0 || plain >= t.layerCount) broken("lookup out of the table");
   }
-  qm::setPlainWalks(false);
 }
 
 }  // namespace

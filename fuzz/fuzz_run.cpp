@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "common/out.h"
-#include "common/walkmode.h"
+#include "tests/plain_walks.h"
 #include "fuzz/fuzz_inputs.h"
 #include "fuzz/harness.h"
 #include "gds/model.h"
@@ -82,7 +82,6 @@ Outcome runOnce(const uint8_t* data, std::size_t size, const std::string& top, b
   Outcome o;
   for (const char* f : kFiles) ::unlink(f);
   int fd = qmfuzz::Harness::get().feed(data, size);
-  qm::setPlainWalks(plain);
   {
     qm::CaptureStd cap;
     try {
@@ -97,7 +96,10 @@ Outcome runOnce(const uint8_t* data, std::size_t size, const std::string& top, b
         std::vector<char> onPath(lib->structs.size(), 0);
         if (work(*lib, t, memo, onPath) > kMaxWork) o.skipped = true;
       }
-      if (!o.skipped) qm::RunWriters(*lib, top, kConfig, kFiles[0], kFiles[1], kFiles[2]);
+      if (!o.skipped) {
+        if (plain) plainwalks::runWriters(*lib, top, kConfig, kFiles[0], kFiles[1], kFiles[2]);
+        else qm::RunWriters(*lib, top, kConfig, kFiles[0], kFiles[1], kFiles[2]);
+      }
     } catch (const qm::FatalExit& f) {
       qmfuzz::checkFatal(f);
       o.status = f.status;
@@ -105,7 +107,6 @@ Outcome runOnce(const uint8_t* data, std::size_t size, const std::string& top, b
     o.out = cap.out();
     o.err = cap.err();
   }
-  qm::setPlainWalks(false);
   for (int i = 0; i < 3; ++i) o.files[i] = slurp(kFiles[i], o.exists[i]);
   return o;
 }

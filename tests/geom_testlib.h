@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "common/out.h"
-#include "common/walkmode.h"
 #include "gds/model.h"
 #include "model_builder.h"
 
@@ -45,16 +44,6 @@ inline Captured capture(const std::function<void()>& fn) {
   qm::setFatalThrows(false);
   return c;
 }
-
-// Sets the walk mode for the lifetime of the object.
-class WalkMode {
- public:
-  explicit WalkMode(bool plain) : prev_(qm::plainWalks()) { qm::setPlainWalks(plain); }
-  ~WalkMode() { qm::setPlainWalks(prev_); }
-
- private:
-  bool prev_;
-};
 
 // Runs fn on a thread with a stack of `bytes`, and waits for it.
 inline void onBigStack(const std::function<void()>& fn, std::size_t bytes = std::size_t{1} << 30) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/out.h"
-#include "common/walkmode.h"
+#include "plain_walks.h"
 #include "layers/config.h"
 
 namespace {
@@ -427,7 +427,6 @@ std::string warning(int layer, int datatype) {
 
 TEST(LayerLookup, Rules) {
   for (bool plain : {false, true}) {
-    qm::setPlainWalks(plain);
     LayerTable t;
     lookupTable(t);
     struct Case {
@@ -442,29 +441,29 @@ TEST(LayerLookup, Rules) {
       // Twice: the warning comes again on every failed lookup.
       for (int round = 0; round < 2; ++round) {
         qm::CaptureStd cap;
-        EXPECT_EQ(t.FindLayerEntry(c.layer, c.datatype), c.index) << c.layer << "/" << c.datatype;
+        EXPECT_EQ(plain ? plainwalks::findLayerEntry(t, c.layer, c.datatype) : t.FindLayerEntry(c.layer, c.datatype),
+                  c.index)
+            << c.layer << "/" << c.datatype;
         EXPECT_EQ(cap.err(), c.warns ? warning(c.layer, c.datatype) : "") << c.layer << "/" << c.datatype;
       }
     }
   }
-  qm::setPlainWalks(false);
 }
 
 TEST(LayerLookup, FastAndPlainAgree) {
   LayerTable t;
   lookupTable(t);
-  auto sweep = [&] {
+  auto sweep = [&](bool plain) {
     qm::CaptureStd cap;
     std::string got;
     for (int round = 0; round < 2; ++round)
       for (int l = -8; l <= 10; ++l)
-        for (int d = -4; d <= 3; ++d) got += std::to_string(t.FindLayerEntry(l, d)) + ",";
+        for (int d = -4; d <= 3; ++d)
+          got += std::to_string(plain ? plainwalks::findLayerEntry(t, l, d) : t.FindLayerEntry(l, d)) + ",";
     return got + cap.err();
   };
-  qm::setPlainWalks(true);
-  std::string plain = sweep();
-  qm::setPlainWalks(false);
-  EXPECT_EQ(sweep(), plain);
+  std::string plain = sweep(true);
+  EXPECT_EQ(sweep(false), plain);
 }
 
 TEST(LayerLookup, FollowsAReparsedTable) {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "common/out.h"
-#include "common/walkmode.h"
+#include "plain_walks.h"
 #include "gds/reader.h"
 #include "gdsw.h"
 #include "geom/transf.h"
@@ -89,12 +89,13 @@ void convertWithHp2xx(const std::string& plot) {
   EXPECT_TRUE(d.exists("p.eps"));
 }
 
-PlotResult plotOnce(const qm::GDSlibrary& lib, const qm::LayerTable& table, const std::string& top) {
+PlotResult plotOnce(const qm::GDSlibrary& lib, const qm::LayerTable& table, const std::string& top,
+                    const qm::Walks& walks = qm::fastWalks()) {
   TempDir d;
   PlotResult r;
   {
     qm::CaptureStd cap;
-    qm::HPGLwritePlot(lib, table, d.file("result.plt"), top);
+    qm::HPGLwritePlot(lib, table, d.file("result.plt"), top, walks);
     r.out = cap.out();
     r.err = cap.err();
   }
@@ -108,9 +109,7 @@ PlotResult plotOnce(const qm::GDSlibrary& lib, const qm::LayerTable& table, cons
 // for finished plots) and returns it.
 PlotResult plot(const qm::GDSlibrary& lib, const qm::LayerTable& table, const std::string& top,
                 bool convert = true) {
-  qm::setPlainWalks(true);
-  PlotResult plain = plotOnce(lib, table, top);
-  qm::setPlainWalks(false);
+  PlotResult plain = plotOnce(lib, table, top, plainwalks::walks());
   PlotResult fast = plotOnce(lib, table, top);
   EXPECT_EQ(fast.file, plain.file);
   EXPECT_EQ(fast.out, plain.out);

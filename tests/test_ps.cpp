@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "common/out.h"
-#include "common/walkmode.h"
 #include "ps/ps.h"
 #include "ps_testlib.h"
 #include "runner.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/out.h"
-#include "common/walkmode.h"
+#include "plain_walks.h"
 #include "gdsw.h"
 #include "ps/ps.h"
 #include "ps_testlib.h"
@@ -28,14 +28,15 @@ struct Page {
   int layerCount = 0;
 };
 
-Page page(const qm::GDSlibrary& lib, const std::string& config, const std::string& top = "TOP") {
+Page page(const qm::GDSlibrary& lib, const std::string& config, const std::string& top = "TOP",
+          const qm::Walks& walks = qm::fastWalks()) {
   TempDir d;
   d.write("layers", config);
   Page p;
   qm::LayerTable table;
   {
     qm::CaptureStd cap;
-    qm::PSwritePage(lib, table, d.file("out.ps"), d.file("layers"), top);
+    qm::PSwritePage(lib, table, d.file("out.ps"), d.file("layers"), top, walks);
     p.out = cap.out();
     p.err = cap.err();
   }
@@ -325,14 +326,11 @@ TEST(PsPage, FastWalkMatchesPlainWalk) {
   Page fast, plain;
   {
     LibBuilder b;
-    qm::setPlainWalks(false);
     fast = page(busyLibrary(b), config);
   }
   {
     LibBuilder b;
-    qm::setPlainWalks(true);
-    plain = page(busyLibrary(b), config);
-    qm::setPlainWalks(false);
+    plain = page(busyLibrary(b), config, "TOP", plainwalks::walks());
   }
   ASSERT_TRUE(fast.written);
   EXPECT_EQ(fast.ps, plain.ps);

@@ -2,9 +2,8 @@
 // visible layer entry, one declaration per structure reachable from the top
 // (children before parents), and the final object.
 //
-// Every walk here has two forms. The plain form follows the hierarchy
-// completely at every call. The fast form gives the same bytes on every
-// stream with less work:
+// The walks here give the bytes of walks that follow the hierarchy
+// completely at every call, with less work:
 // - the visible count of a structure is computed once; a later count only
 //   repeats the lookup warnings of the subtree, by a walk that enters only
 //   subtrees holding unconfigured layers;
@@ -18,14 +17,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "common/out.h"
-#include "common/walkmode.h"
 #include "geom/extent.h"
 #include "gds/numeric.h"
 #include "geom/outline.h"
@@ -75,7 +72,7 @@ struct POVstructList {
 class SceneWriter {
  public:
   SceneWriter(const GDSlibrary& lib, const LayerTable& table, Out& f)
-      : lib_(lib), table_(table), f_(f), plain_(plainWalks()) {
+      : lib_(lib), table_(table), f_(f) {
     std::size_t n = lib.structs.size();
     countDone_.assign(n, 0);
     count_.assign(n, 0);
@@ -103,16 +100,13 @@ class SceneWriter {
 
   // Declaration order.
   void orderStructs(const std::string& topName);
-  void orderPlain(const std::string& topName);
-  void orderFast(const std::string& topName);
   void replayEcho(int32_t idx);
-  void appendPlain(std::string_view name);
 
   // Declarations and elements.
   bool declareStruct(const POVstructList::Node& node);
   void writeBoundary(const GDSboundary& b, const LayerEntry& e);
   void writePath(const GDSpath& p, const LayerEntry& e);
-  void writeSref(int32_t sname, const GDStransf& own, const GDStransf& t);
+  void writeSref(int32_t sname, const GDStransf& m);
   void writeAref(const GDSaref& a, const GDStransf& t);
   const std::string& escapedRef(int32_t sname);
 
@@ -125,13 +119,10 @@ class SceneWriter {
   const GDSlibrary& lib_;
   const LayerTable& table_;
   Out& f_;
-  bool plain_;
 
   std::unordered_map<uint64_t, int> entryCache_;
   std::unordered_map<int, std::string> textureCache_;
-  std::string textureScratch_;
   std::unordered_map<int32_t, std::string> escapedCache_;
-  std::string escapedScratch_;
 
   std::vector<uint8_t> countDone_;
   std::vector<int64_t> count_;
@@ -165,19 +156,15 @@ int SceneWriter::silentEntry(int32_t layer, int32_t datatype) {
   return i;
 }
 
-// FindLayerEntry with its warning, as often as the plain walk would call it.
+// FindLayerEntry with its warning, as often as a walk through everything
+// would call it.
 int SceneWriter::lookup(int32_t layer, int32_t datatype) {
-  if (plain_) return table_.FindLayerEntry(layer, datatype);
   int i = silentEntry(layer, datatype);
   if (i < 0) return table_.FindLayerEntry(layer, datatype);
   return i;
 }
 
 const std::string& SceneWriter::texture(int32_t layer, int32_t datatype) {
-  if (plain_) {
-    textureScratch_ = POVlayerTexture(table_, layer, datatype);
-    return textureScratch_;
-  }
   int i = lookup(layer, datatype);
   auto it = textureCache_.find(i);
   if (it == textureCache_.end()) it = textureCache_.emplace(i, POVtextureName(table_, i)).first;
@@ -200,7 +187,7 @@ int32_t referenceTarget(const GDSstruct& s, const GDScell& c) {
 // Each count is a walk of its own, with the counted structure at the top of
 // its descent path.
 int64_t SceneWriter::countVisible(int32_t idx) {
-  if (!plain_ && countDone_[static_cast<std::size_t>(idx)]) {
+  if (countDone_[static_cast<std::size_t>(idx)]) {
     replayWarnings(idx);
     return count_[static_cast<std::size_t>(idx)];
   }
@@ -209,7 +196,7 @@ int64_t SceneWriter::countVisible(int32_t idx) {
 
 int64_t SceneWriter::countReference(int32_t structptr) {
   if (structptr < 0) return 0;  // a name that matches no structure: nothing visible
-  if (!plain_ && countDone_[static_cast<std::size_t>(structptr)]) {
+  if (countDone_[static_cast<std::size_t>(structptr)]) {
     replayWarnings(structptr);
     return count_[static_cast<std::size_t>(structptr)];
   }
@@ -226,7 +213,7 @@ int64_t SceneWriter::countWalk(int32_t root) {
     Frame fr{idx, 0, 0, false};
     for (const GDSlayer& l : s.layers) {
       if (visible(lookup(l.layer, l.datatype))) ++fr.count;
-      if (!plain_ && silentEntry(l.layer, l.datatype) < 0) fr.warn = true;
+      if (silentEntry(l.layer, l.datatype) < 0) fr.warn = true;
     }
     st.push_back(fr);
   };
@@ -240,7 +227,7 @@ int64_t SceneWriter::countWalk(int32_t root) {
       int32_t child = referenceTarget(s, c);
       if (child < 0) continue;
       std::size_t ci = static_cast<std::size_t>(child);
-      if (!plain_ && countDone_[ci]) {
+      if (countDone_[ci]) {
         replayWarnings(child);
         if (count_[ci] > 0) ++fr.count;
         if (hasWarn_[ci]) fr.warn = true;
@@ -252,7 +239,7 @@ int64_t SceneWriter::countWalk(int32_t root) {
     }
     Frame done = fr;
     st.pop_back();
-    if (!plain_) {
+    {
       std::size_t di = static_cast<std::size_t>(done.idx);
       countDone_[di] = 1;
       count_[di] = done.count;
@@ -306,49 +293,6 @@ void SceneWriter::replayWarnings(int32_t idx) {
 // visit finds its structure by name, which echoes names on standard output.
 
 void SceneWriter::orderStructs(const std::string& topName) {
-  if (plain_) orderPlain(topName);
-  else orderFast(topName);
-}
-
-void SceneWriter::appendPlain(std::string_view name) {
-  for (const auto& n : list_.nodes)
-    if (n.name == name) return;
-  list_.nodes.push_back({std::string(name), lib_.indexOf(name)});
-}
-
-void SceneWriter::orderPlain(const std::string& topName) {
-  struct PFrame {
-    const GDSstruct* s;
-    std::size_t pos;
-    std::string_view name;
-  };
-  std::vector<PFrame> st;
-  std::deque<Descent> guards;
-  std::optional<TopDescent> top;
-  const GDSstruct* s = GDSfindStruct(lib_, topName);
-  if (s) top.emplace(lib_, *s);
-  st.push_back({s, 0, topName});
-  for (;;) {
-    PFrame& fr = st.back();
-    if (fr.s && fr.pos < fr.s->cells.size()) {
-      const GDScell& c = fr.s->cells[fr.pos++];
-      if (!isReference(c)) continue;
-      int32_t sname = c.kind == KIND_SREF ? fr.s->sref(c).sname : fr.s->aref(c).sname;
-      int32_t ptr = referenceTarget(*fr.s, c);
-      std::string_view name = lib_.name(sname);
-      guards.emplace_back(lib_, ptr);
-      const GDSstruct* child = GDSfindStruct(lib_, name);
-      st.push_back({child, 0, name});
-      continue;
-    }
-    appendPlain(fr.name);
-    st.pop_back();
-    if (st.empty()) return;
-    guards.pop_back();
-  }
-}
-
-void SceneWriter::orderFast(const std::string& topName) {
   int32_t topIdx = lib_.indexOf(topName);
   out().put(lib_.findEcho(topIdx));
   if (topIdx < 0) {
@@ -408,10 +352,6 @@ void SceneWriter::replayEcho(int32_t idx) {
 // Declarations
 
 const std::string& SceneWriter::escapedRef(int32_t sname) {
-  if (plain_) {
-    escapedScratch_ = POVescapeName(lib_.name(sname));
-    return escapedScratch_;
-  }
   auto it = escapedCache_.find(sname);
   if (it == escapedCache_.end()) it = escapedCache_.emplace(sname, POVescapeName(lib_.name(sname))).first;
   return it->second;
@@ -421,13 +361,8 @@ const std::string& SceneWriter::escapedRef(int32_t sname) {
 bool drawable(const GDSboundary& b) { return b.npoints >= 3; }
 
 bool SceneWriter::declareStruct(const POVstructList::Node& node) {
-  const GDSstruct* s;
-  if (plain_) {
-    s = GDSfindStruct(lib_, node.name);
-  } else {
-    out().put(lib_.findEcho(node.idx));
-    s = node.idx < 0 ? nullptr : &lib_.structs[static_cast<std::size_t>(node.idx)];
-  }
+  out().put(lib_.findEcho(node.idx));
+  const GDSstruct* s = node.idx < 0 ? nullptr : &lib_.structs[static_cast<std::size_t>(node.idx)];
   if (!s) {
     err().printf("Couldn't find the structure named \"%s\"\n", node.name.c_str());
     return false;
@@ -497,7 +432,7 @@ bool SceneWriter::declareStruct(const POVstructList::Node& node) {
       }
       case KIND_SREF: {
         const GDSsref& r = s->sref(c);
-        if (countReference(r.structptr) > 0) writeSref(r.sname, r.transf, GDSidentity);
+        if (countReference(r.structptr) > 0) writeSref(r.sname, GDScomposeTransf(r.transf, GDSidentity));
         break;
       }
       case KIND_AREF: {
@@ -567,9 +502,10 @@ void SceneWriter::writePath(const GDSpath& p, const LayerEntry& e) {
   if (outline.npoints > 0 && outline.points) writeBoundary(outline, e);
 }
 
-void SceneWriter::writeSref(int32_t sname, const GDStransf& own, const GDStransf& t) {
+// One placed object; m is the reference's own transform composed with the
+// one it stands under.
+void SceneWriter::writeSref(int32_t sname, const GDStransf& m) {
   const std::string& id = escapedRef(sname);
-  GDStransf m = GDScomposeTransf(own, t);
   f_.put("//Sref\n");
   int mirror = 0;
   double mag = 0;
@@ -592,13 +528,9 @@ void SceneWriter::writeSref(int32_t sname, const GDStransf& own, const GDStransf
 void SceneWriter::writeAref(const GDSaref& a, const GDStransf& t) {
   err().printf("Rendering Aref->POV\n  Rows: %d\n  Cols: %d\n  RowSpace: %d\n  ColSpace: %d\n", a.rows, a.cols,
                a.rowspace, a.colspace);
-  GDStransf p = GDScomposeTransf(a.transf, t);
-  for (int32_t i = 0; i < a.cols; ++i) {
-    for (int32_t j = 0; j < a.rows; ++j) {
-      GDStransf member = GDSoffsetTransf(GDSidentity, GDSpoint{wrapMul32(i, a.colspace), wrapMul32(j, a.rowspace)});
-      writeSref(a.sname, member, p);
-    }
-  }
+  const ArrayMembers members(a, t, MemberOrder::LatticeThenPlacement);
+  for (int32_t i = 0; i < a.cols; ++i)
+    for (int32_t j = 0; j < a.rows; ++j) writeSref(a.sname, members.member(i, j));
 }
 
 // ---------------------------------------------------------------------------
