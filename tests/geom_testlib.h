@@ -11,6 +11,7 @@
 
 #include "common/out.h"
 #include "gds/model.h"
+#include "failure.h"
 #include "model_builder.h"
 
 namespace geomtest {
@@ -29,20 +30,8 @@ struct Captured {
 };
 
 inline Captured capture(const std::function<void()>& fn) {
-  Captured c;
-  qm::setFatalThrows(true);
-  {
-    qm::CaptureStd cap;
-    try {
-      fn();
-    } catch (const qm::FatalExit& e) {
-      c.status = e.status;
-    }
-    c.out = cap.out();
-    c.err = cap.err();
-  }
-  qm::setFatalThrows(false);
-  return c;
+  qmtest::Outcome r = qmtest::runCaptured(fn);
+  return Captured{r.out, r.err, r.status};
 }
 
 // Runs fn on a thread with a stack of `bytes`, and waits for it.

@@ -12,6 +12,7 @@
 #include "common/out.h"
 #include "plain_walks.h"
 #include "layers/config.h"
+#include "failure.h"
 
 namespace {
 
@@ -46,25 +47,26 @@ Parsed parseText(const std::string& text, LayerTable& table) {
   return p;
 }
 
-// For death tests: parse with standard output thrown away, so that only
-// standard error is left to compare.
-void parseDying(const std::string& text) {
-  int null = ::open("/dev/null", O_WRONLY);
-  ::dup2(null, 1);
-  LayerTable table;
-  std::FILE* f = streamOf(text);
-  qm::ReadLayerConfig(f, table);
-  std::fclose(f);
-  std::_Exit(0);
+// Parses `text` as the program would, standard output and error collected.
+qmtest::Outcome parseFailing(const std::string& text) {
+  return qmtest::runCaptured([&] {
+    LayerTable table;
+    std::FILE* f = streamOf(text);
+    struct Close {
+      std::FILE* f;
+      ~Close() { std::fclose(f); }
+    } close{f};
+    qm::ReadLayerConfig(f, table);
+  });
 }
 
 // Parsing `text` must stop with status 1 and exactly `err` on standard
-// error. Streams are flushed first so that the child starts with empty
-// buffers.
-#define EXPECT_PARSE_DIES(text, err)                                                            \
-  do {                                                                                          \
-    qm::flushAll();                                                                             \
-    EXPECT_EXIT(parseDying(text), ::testing::ExitedWithCode(1), ::testing::Eq(std::string(err))); \
+// error.
+#define EXPECT_PARSE_DIES(text, message)                     \
+  do {                                                       \
+    const qmtest::Outcome parsed_ = parseFailing(text);      \
+    EXPECT_EQ(parsed_.status, 1);                            \
+    EXPECT_EQ(parsed_.err, std::string(message));            \
   } while (0)
 
 std::string layerLine(const std::string& name, int gdsno, int type, int hidden, double r, double g, double b,

@@ -12,6 +12,7 @@
 #include "geom/walk.h"
 #include "geom_testlib.h"
 #include "plain_walks.h"
+#include "failure.h"
 
 using namespace qm;
 using geomtest::capture;
@@ -256,7 +257,7 @@ TEST(Extent, CyclesAreFatal) {
   EXPECT_TRUE(reachesCycle(L.lib, self));
   EXPECT_FALSE(reachesCycle(L.lib, dead));
 
-  EXPECT_EXIT(GDSbboxStruct(L.lib, L.lib.structs[static_cast<std::size_t>(self)]), ::testing::ExitedWithCode(1),
+  EXPECT_FAILURE(GDSbboxStruct(L.lib, L.lib.structs[static_cast<std::size_t>(self)]), 1,
               "^Cyclic reference to structure \"SELF\". Aborting\n$");
 }
 
@@ -395,21 +396,21 @@ TEST(Extent, DeepChainsOfRotationsAndMirrors) {
   }
 }
 
-TEST(WalkDeath, DeepChainWithACycleAtTheBottom) {
+TEST(WalkFailure, DeepChainWithACycleAtTheBottom) {
   const int32_t n = 100000;
   LibBuilder L = chain(n, shift(1, 1));
   L.sref(n - 1, n - 2, GDSidentity);
   EXPECT_TRUE(reachesCycle(L.lib, 0));
   EXPECT_TRUE(hasLayerBelow(L.lib, 0, 42));
   for (bool plain : {false, true}) {
-    EXPECT_EXIT(
+    EXPECT_FAILURE(
         {
           geomtest::onBigStack([&] {
             if (plain) plainwalks::bboxStruct(L.lib, L.lib.structs[0]);
             else GDSbboxStruct(L.lib, L.lib.structs[0]);
           });
         },
-        ::testing::ExitedWithCode(1),
+        1,
         "PathToBoundary\\(\\): don't know to handle wires < 2 pts yet\n"
         "Cyclic reference to structure \"S99998\"\\. Aborting\n$");
   }
@@ -473,17 +474,17 @@ TEST(Walk, DescentPathsNest) {
   EXPECT_NE(db.target(), nullptr);
 }
 
-TEST(WalkDeath, DescentIntoAStructureOnThePathIsFatal) {
+TEST(WalkFailure, DescentIntoAStructureOnThePathIsFatal) {
   LibBuilder L;
   const int32_t a = L.add("A");
   const int32_t b = L.add("B");
-  EXPECT_EXIT(
+  EXPECT_FAILURE(
       {
         TopDescent top(L.lib, L.lib.structs[static_cast<std::size_t>(a)]);
         Descent d(L.lib, b);
         Descent again(L.lib, a);
       },
-      ::testing::ExitedWithCode(1), "^Cyclic reference to structure \"A\". Aborting\n$");
+      1, "^Cyclic reference to structure \"A\". Aborting\n$");
 }
 
 // ---- memoised walk against the plain walk on random hierarchies ----

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -68,32 +69,47 @@ int RunMain(int argc, char** argv) {
       continue;
     } else if (w == "-h" || w == "--help") {
       PrintUsage(argv[0]);
-      qm::finish(0);
+      return 0;
     } else {
       qm::err().printf("Unknown option \"%s\"\n", argv[i]);
       PrintUsage(argv[0]);
-      qm::finish(1);
+      return 1;
     }
     if (i + 1 >= argc) qm::fatal("Missing argument for the option %s. Exiting...\n", argv[i]);
     *target = argv[++i];
   }
   if (fd < 0) fd = 0;
-  auto lib = qm::GDSreadLibrary(fd, opt);
+  // The library lives until the process ends: it is never taken apart.
+  qm::GDSlibrary* lib = qm::GDSreadLibrary(fd, "result.txt", opt).release();
   if (!lib) qm::fatal("Couldn't read the Calma library. Exiting...\n");
   ::close(fd);
   if (!top) {
     qm::err().put("For the time being, please look at the file result.txt\n");
-    qm::finish(0);
+    return 0;
   }
   qm::RunWriters(*lib, top, config ? config : ".layers.config", ps ? ps : "result.ps", pov ? pov : "result.pov",
                  hpgl ? hpgl : "result.plt");
   return 0;
 }
 
+// A failure ends the run with its message and status; the files it leaves
+// open have been written out while it unwound.
 void* Worker(void* p) {
   auto* a = static_cast<Args*>(p);
-  a->status = RunMain(a->argc, a->argv);
+  try {
+    a->status = RunMain(a->argc, a->argv);
+  } catch (const qm::Failure& f) {
+    (f.onStdout ? qm::out() : qm::err()).put(f.message);
+    a->status = f.status;
+  }
   return nullptr;
+}
+
+// Writes out the standard streams and ends the process with the status.
+[[noreturn]] void Finish(qm::Out& out, qm::Out& err, int status) {
+  out.flush();
+  err.flush();
+  std::_Exit(status);
 }
 
 }  // namespace
@@ -104,6 +120,10 @@ int main(int argc, char** argv) {
   // would end up inside it: park /dev/null there instead.
   for (int fd = 0; fd <= 2; ++fd)
     if (::fcntl(fd, F_GETFD) < 0) ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+  // The run's standard streams.
+  qm::Out out(1, false, std::size_t{1} << 20);
+  qm::Out err(2, false, std::size_t{1} << 16);
+  qm::StdStreams streams(out, err);
   // Deep hierarchies are walked recursively: the work runs on a thread with
   // a stack large enough for any nesting a library can hold.
   Args args{argc, argv};
@@ -115,9 +135,9 @@ int main(int argc, char** argv) {
     pthread_attr_setstacksize(&attr, std::size_t{256} << 20);
     if (pthread_create(&th, &attr, Worker, &args) != 0) {
       Worker(&args);
-      qm::finish(args.status);
+      Finish(out, err, args.status);
     }
   }
   pthread_join(th, nullptr);
-  qm::finish(args.status);
+  Finish(out, err, args.status);
 }
