@@ -57,7 +57,6 @@ void checkLookups(const qm::LayerTable& t) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   qmfuzz::Harness::get();
-  qmfuzz::Harness::InDir here;
   std::string text(reinterpret_cast<const char*>(data), size);
   File in{::fmemopen(text.data(), size, "r")};
   if (!in.f) qmfuzz::Harness::die("fmemopen");
@@ -77,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       (void)qm::POVtextureName(table, i);
     }
     for (int i = 1; i < n; ++i) qm::PSwriteHatch(mem, table[i]);  // may stop on a level hatch
-  } catch (const qm::FatalExit& f) {
+  } catch (const qm::Failure& f) {
     qmfuzz::checkFatal(f);
   }
   return 0;

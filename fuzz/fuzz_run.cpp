@@ -29,8 +29,10 @@
 
 namespace {
 
+// In the harness's private folder.
 constexpr const char* kConfig = "run.layers.config";
 constexpr const char* kFiles[3] = {"fuzz.ps", "fuzz.pov", "fuzz.plt"};
+std::string at(const char* name) { return qmfuzz::Harness::get().file(name); }
 
 // Inputs whose drawing is larger than this many points (of every element
 // instance, references counting one each) are skipped: the writers are
@@ -80,14 +82,15 @@ double work(const qm::GDSlibrary& lib, int32_t i, std::vector<double>& memo, std
 
 Outcome runOnce(const uint8_t* data, std::size_t size, const std::string& top, bool plain) {
   Outcome o;
-  for (const char* f : kFiles) ::unlink(f);
+  for (const char* f : kFiles) ::unlink(at(f).c_str());
   int fd = qmfuzz::Harness::get().feed(data, size);
   {
     qm::CaptureStd cap;
     try {
       qm::ReadOptions opt;
       opt.tolerant = true;
-      auto lib = qm::GDSreadLibrary(fd, opt);
+      qm::Out listing{qm::Out::Memory{}};
+      auto lib = qm::GDSreadLibrary(fd, listing, opt);
       if (!lib) std::abort();
       int32_t t = lib->indexOf(top);
       o.topFound = t >= 0;
@@ -97,17 +100,17 @@ Outcome runOnce(const uint8_t* data, std::size_t size, const std::string& top, b
         if (work(*lib, t, memo, onPath) > kMaxWork) o.skipped = true;
       }
       if (!o.skipped) {
-        if (plain) plainwalks::runWriters(*lib, top, kConfig, kFiles[0], kFiles[1], kFiles[2]);
-        else qm::RunWriters(*lib, top, kConfig, kFiles[0], kFiles[1], kFiles[2]);
+        if (plain) plainwalks::runWriters(*lib, top, at(kConfig), at(kFiles[0]), at(kFiles[1]), at(kFiles[2]));
+        else qm::RunWriters(*lib, top, at(kConfig), at(kFiles[0]), at(kFiles[1]), at(kFiles[2]));
       }
-    } catch (const qm::FatalExit& f) {
+    } catch (const qm::Failure& f) {
       qmfuzz::checkFatal(f);
       o.status = f.status;
     }
     o.out = cap.out();
     o.err = cap.err();
   }
-  for (int i = 0; i < 3; ++i) o.files[i] = slurp(kFiles[i], o.exists[i]);
+  for (int i = 0; i < 3; ++i) o.files[i] = slurp(at(kFiles[i]).c_str(), o.exists[i]);
   return o;
 }
 
@@ -164,8 +167,7 @@ void* runJob(void* p) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   qmfuzz::Harness::get();
-  qmfuzz::Harness::InDir in;
-  std::FILE* f = std::fopen(kConfig, "w");
+  std::FILE* f = std::fopen(at(kConfig).c_str(), "w");
   if (!f || std::fputs(qmfuzz::kRunConfig, f) < 0 || std::fclose(f) != 0) qmfuzz::Harness::die("config");
   return 0;
 }
@@ -212,7 +214,6 @@ class Worker {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   static Worker* worker = new Worker;
-  qmfuzz::Harness::InDir in;
   worker->run(Job{data, size});
   return 0;
 }
