@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/out.h"
-#include "common/walkmode.h"
+#include "tests/plain_walks.h"
 #include "fuzz/harness.h"
 #include "layers/config.h"
 #include "pov/pov.h"
@@ -43,24 +43,20 @@ void checkLookups(const qm::LayerTable& t) {
     keys.push_back({next(e.gdsno), e.datatype});
   }
   std::vector<int> fast;
-  qm::setPlainWalks(false);
   for (auto [l, d] : keys) fast.push_back(t.FindLayerEntry(l, d));
   for (std::size_t k = 0; k < keys.size(); ++k)  // remembered answers
     if (t.FindLayerEntry(keys[k].first, keys[k].second) != fast[k]) broken("lookup changed on repetition");
-  qm::setPlainWalks(true);
   for (std::size_t k = 0; k < keys.size(); ++k) {
-    int plain = t.FindLayerEntry(keys[k].first, keys[k].second);
+    int plain = plainwalks::findLayerEntry(t, keys[k].first, keys[k].second);
     if (plain != fast[k]) broken("remembered lookup differs from the plain scan");
     if (plain < 0 || plain >= t.layerCount) broken("lookup out of the table");
   }
-  qm::setPlainWalks(false);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   qmfuzz::Harness::get();
-  qmfuzz::Harness::InDir here;
   std::string text(reinterpret_cast<const char*>(data), size);
   File in{::fmemopen(text.data(), size, "r")};
   if (!in.f) qmfuzz::Harness::die("fmemopen");
@@ -80,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       (void)qm::POVtextureName(table, i);
     }
     for (int i = 1; i < n; ++i) qm::PSwriteHatch(mem, table[i]);  // may stop on a level hatch
-  } catch (const qm::FatalExit& f) {
+  } catch (const qm::Failure& f) {
     qmfuzz::checkFatal(f);
   }
   return 0;

@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "common/out.h"
@@ -94,38 +92,32 @@ struct Outcome {
   std::string out, err, listing;
 };
 
-std::string slurp(const char* path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   auto& h = qmfuzz::Harness::get();
-  qmfuzz::Harness::InDir in;
   Outcome res[2];
   for (bool tolerant : {false, true}) {
     Outcome& o = res[tolerant];
     int fd = h.feed(data, size);
+    qm::Out listing{qm::Out::Memory{}};
     {
       qm::CaptureStd cap;
       try {
         qm::ReadOptions opt;
         opt.tolerant = tolerant;
-        auto lib = qm::GDSreadLibrary(fd, opt);
+        auto lib = qm::GDSreadLibrary(fd, listing, opt);
         if (!lib) broken("no library and no fatal error");
         checkLibrary(*lib);
-      } catch (const qm::FatalExit& f) {
+      } catch (const qm::Failure& f) {
         qmfuzz::checkFatal(f);
         o.status = f.status;
       }
       o.out = cap.out();
       o.err = cap.err();
     }
-    o.listing = slurp("result.txt");
+    o.listing = listing.str();
   }
   // What the strict reader reads whole, the tolerant reader reads the same
   // way, to the byte.

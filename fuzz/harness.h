@@ -1,7 +1,6 @@
-// Shared by the in-process fuzz targets: a private working folder (the
-// reader writes result.txt where it runs, the writers their files), fatal
-// errors that throw instead of ending the process, and an in-memory
-// descriptor for the input.
+// Shared by the in-process fuzz targets: a private folder for the files
+// the writers write, an in-memory descriptor for the input, and the check
+// of a failure.
 #pragma once
 
 #include <fcntl.h>
@@ -38,20 +37,8 @@ class Harness {
     return fd_;
   }
   const std::string& dir() const { return dir_; }
-
-  // Runs one input inside the private folder and comes back to the folder
-  // the fuzzer started in, where it keeps its corpus and artifacts.
-  class InDir {
-   public:
-    InDir() {
-      if (::chdir(get().dir_.c_str()) != 0) die("chdir");
-    }
-    ~InDir() {
-      if (::fchdir(get().home_) != 0) die("fchdir");
-    }
-    InDir(const InDir&) = delete;
-    InDir& operator=(const InDir&) = delete;
-  };
+  // A file in the private folder.
+  std::string file(const std::string& name) const { return dir_ + "/" + name; }
 
   [[noreturn]] static void die(const char* what) {
     std::fprintf(stderr, "fuzz harness: %s failed\n", what);
@@ -63,23 +50,19 @@ class Harness {
     const char* base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     dir_ = std::string(base) + "/qmfuzz.XXXXXX";
     if (!::mkdtemp(dir_.data())) die("mkdtemp");
-    home_ = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (home_ < 0) die("open .");
     fd_ = ::memfd_create("gds", MFD_CLOEXEC);
     if (fd_ < 0) die("memfd_create");
-    qm::setFatalThrows(true);
     std::atexit([] {
       std::error_code ec;
       std::filesystem::remove_all(get().dir_, ec);
     });
   }
   std::string dir_;
-  int home_ = -1;
   int fd_ = -1;
 };
 
 // A fatal error must end with status 1 and nothing else.
-inline void checkFatal(const qm::FatalExit& f) {
+inline void checkFatal(const qm::Failure& f) {
   if (f.status != 1) {
     std::fprintf(stderr, "fatal error with status %d\n", f.status);
     std::abort();

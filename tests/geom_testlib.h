@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "common/out.h"
-#include "common/walkmode.h"
 #include "gds/model.h"
+#include "failure.h"
 #include "model_builder.h"
 
 namespace geomtest {
@@ -30,31 +30,9 @@ struct Captured {
 };
 
 inline Captured capture(const std::function<void()>& fn) {
-  Captured c;
-  qm::setFatalThrows(true);
-  {
-    qm::CaptureStd cap;
-    try {
-      fn();
-    } catch (const qm::FatalExit& e) {
-      c.status = e.status;
-    }
-    c.out = cap.out();
-    c.err = cap.err();
-  }
-  qm::setFatalThrows(false);
-  return c;
+  qmtest::Outcome r = qmtest::runCaptured(fn);
+  return Captured{r.out, r.err, r.status};
 }
-
-// Sets the walk mode for the lifetime of the object.
-class WalkMode {
- public:
-  explicit WalkMode(bool plain) : prev_(qm::plainWalks()) { qm::setPlainWalks(plain); }
-  ~WalkMode() { qm::setPlainWalks(prev_); }
-
- private:
-  bool prev_;
-};
 
 // Runs fn on a thread with a stack of `bytes`, and waits for it.
 inline void onBigStack(const std::function<void()>& fn, std::size_t bytes = std::size_t{1} << 30) {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "common/out.h"
-#include "common/walkmode.h"
+#include "plain_walks.h"
 #include "gds/model.h"
 #include "geom/transf.h"
 #include "layers/config.h"
@@ -145,14 +145,13 @@ inline SceneRun writeScene(const qm::GDSlibrary& lib, const qm::LayerTable& tabl
                            bool plain = false) {
   qmtest::TempDir d;
   SceneRun r;
-  qm::setPlainWalks(plain);
   {
     qm::CaptureStd cap;
-    qm::POVwriteScene(lib, table, d.file("result.pov"), top);
+    if (plain) plainwalks::writeScene(lib, table, d.file("result.pov"), top);
+    else qm::POVwriteScene(lib, table, d.file("result.pov"), top);
     r.out = cap.out();
     r.err = cap.err();
   }
-  qm::setPlainWalks(false);
   r.scene = d.read("result.pov");
   return r;
 }

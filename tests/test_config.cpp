@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "common/out.h"
-#include "common/walkmode.h"
+#include "plain_walks.h"
 #include "layers/config.h"
+#include "failure.h"
 
 namespace {
 
@@ -46,25 +47,26 @@ Parsed parseText(const std::string& text, LayerTable& table) {
   return p;
 }
 
-// For death tests: parse with standard output thrown away, so that only
-// standard error is left to compare.
-void parseDying(const std::string& text) {
-  int null = ::open("/dev/null", O_WRONLY);
-  ::dup2(null, 1);
-  LayerTable table;
-  std::FILE* f = streamOf(text);
-  qm::ReadLayerConfig(f, table);
-  std::fclose(f);
-  std::_Exit(0);
+// Parses `text` as the program would, standard output and error collected.
+qmtest::Outcome parseFailing(const std::string& text) {
+  return qmtest::runCaptured([&] {
+    LayerTable table;
+    std::FILE* f = streamOf(text);
+    struct Close {
+      std::FILE* f;
+      ~Close() { std::fclose(f); }
+    } close{f};
+    qm::ReadLayerConfig(f, table);
+  });
 }
 
 // Parsing `text` must stop with status 1 and exactly `err` on standard
-// error. Streams are flushed first so that the child starts with empty
-// buffers.
-#define EXPECT_PARSE_DIES(text, err)                                                            \
-  do {                                                                                          \
-    qm::flushAll();                                                                             \
-    EXPECT_EXIT(parseDying(text), ::testing::ExitedWithCode(1), ::testing::Eq(std::string(err))); \
+// error.
+#define EXPECT_PARSE_DIES(text, message)                     \
+  do {                                                       \
+    const qmtest::Outcome parsed_ = parseFailing(text);      \
+    EXPECT_EQ(parsed_.status, 1);                            \
+    EXPECT_EQ(parsed_.err, std::string(message));            \
   } while (0)
 
 std::string layerLine(const std::string& name, int gdsno, int type, int hidden, double r, double g, double b,
@@ -427,7 +429,6 @@ std::string warning(int layer, int datatype) {
 
 TEST(LayerLookup, Rules) {
   for (bool plain : {false, true}) {
-    qm::setPlainWalks(plain);
     LayerTable t;
     lookupTable(t);
     struct Case {
@@ -442,29 +443,29 @@ TEST(LayerLookup, Rules) {
       // Twice: the warning comes again on every failed lookup.
       for (int round = 0; round < 2; ++round) {
         qm::CaptureStd cap;
-        EXPECT_EQ(t.FindLayerEntry(c.layer, c.datatype), c.index) << c.layer << "/" << c.datatype;
+        EXPECT_EQ(plain ? plainwalks::findLayerEntry(t, c.layer, c.datatype) : t.FindLayerEntry(c.layer, c.datatype),
+                  c.index)
+            << c.layer << "/" << c.datatype;
         EXPECT_EQ(cap.err(), c.warns ? warning(c.layer, c.datatype) : "") << c.layer << "/" << c.datatype;
       }
     }
   }
-  qm::setPlainWalks(false);
 }
 
 TEST(LayerLookup, FastAndPlainAgree) {
   LayerTable t;
   lookupTable(t);
-  auto sweep = [&] {
+  auto sweep = [&](bool plain) {
     qm::CaptureStd cap;
     std::string got;
     for (int round = 0; round < 2; ++round)
       for (int l = -8; l <= 10; ++l)
-        for (int d = -4; d <= 3; ++d) got += std::to_string(t.FindLayerEntry(l, d)) + ",";
+        for (int d = -4; d <= 3; ++d)
+          got += std::to_string(plain ? plainwalks::findLayerEntry(t, l, d) : t.FindLayerEntry(l, d)) + ",";
     return got + cap.err();
   };
-  qm::setPlainWalks(true);
-  std::string plain = sweep();
-  qm::setPlainWalks(false);
-  EXPECT_EQ(sweep(), plain);
+  std::string plain = sweep(true);
+  EXPECT_EQ(sweep(false), plain);
 }
 
 TEST(LayerLookup, FollowsAReparsedTable) {

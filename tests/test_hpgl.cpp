@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "common/out.h"
-#include "common/walkmode.h"
+#include "plain_walks.h"
 #include "gds/reader.h"
 #include "gdsw.h"
 #include "geom/transf.h"
@@ -23,6 +23,7 @@
 #include "hpgl/plotread.h"
 #include "layers/config.h"
 #include "runner.h"
+#include "failure.h"
 
 using namespace gdsw;
 using qmtest::TempDir;
@@ -33,24 +34,21 @@ const std::string kHeader = "\x1b%-1BBPINNP64MC1QL100WU0PW0.13\n";
 const std::string kTrailer = "PUSP0PG;\n";
 const std::string kShortWire = "PathToBoundary(): don't know to handle wires < 2 pts yet\n";
 
-// Reads a library from GDSII bytes in a scratch folder (the reader writes
-// result.txt into the working folder); its echo is swallowed.
+// Reads a library from GDSII bytes; its echo and its listing are
+// swallowed.
 std::unique_ptr<qm::GDSlibrary> load(const std::string& bytes, bool tolerant = false) {
   TempDir d;
   d.write("in.gds", bytes);
-  char cwd[4096];
-  if (!getcwd(cwd, sizeof cwd)) throw std::runtime_error("getcwd");
-  if (chdir(d.path().c_str()) != 0) throw std::runtime_error("chdir");
   std::unique_ptr<qm::GDSlibrary> lib;
   {
     qm::CaptureStd cap;
-    int fd = open("in.gds", O_RDONLY);
+    qm::Out listing{qm::Out::Memory{}};
+    int fd = open(d.file("in.gds").c_str(), O_RDONLY);
     qm::ReadOptions opt;
     opt.tolerant = tolerant;
-    lib = qm::GDSreadLibrary(fd, opt);
+    lib = qm::GDSreadLibrary(fd, listing, opt);
     close(fd);
   }
-  if (chdir(cwd) != 0) throw std::runtime_error("chdir back");
   return lib;
 }
 
@@ -97,12 +95,13 @@ void expectDrawn(const std::string& plot, const qm::plotread::Plot& read) {
   EXPECT_EQ(drawn, read.shapes.size() + 1);  // and the paper
 }
 
-PlotResult plotOnce(const qm::GDSlibrary& lib, const qm::LayerTable& table, const std::string& top) {
+PlotResult plotOnce(const qm::GDSlibrary& lib, const qm::LayerTable& table, const std::string& top,
+                    const qm::Walks& walks = qm::fastWalks()) {
   TempDir d;
   PlotResult r;
   {
     qm::CaptureStd cap;
-    qm::HPGLwritePlot(lib, table, d.file("result.plt"), top);
+    qm::HPGLwritePlot(lib, table, d.file("result.plt"), top, walks);
     r.out = cap.out();
     r.err = cap.err();
   }
@@ -116,9 +115,7 @@ PlotResult plotOnce(const qm::GDSlibrary& lib, const qm::LayerTable& table, cons
 // finished plots) and returns it.
 PlotResult plot(const qm::GDSlibrary& lib, const qm::LayerTable& table, const std::string& top,
                 bool convert = true) {
-  qm::setPlainWalks(true);
-  PlotResult plain = plotOnce(lib, table, top);
-  qm::setPlainWalks(false);
+  PlotResult plain = plotOnce(lib, table, top, plainwalks::walks());
   PlotResult fast = plotOnce(lib, table, top);
   EXPECT_EQ(fast.file, plain.file);
   EXPECT_EQ(fast.out, plain.out);
@@ -597,17 +594,17 @@ TEST(HpglPlot, UnboundReferencesDrawNothing) {
   EXPECT_NE(r.file.find("SP1\nPU0,0ER1,1\n" + kTrailer), std::string::npos) << r.file;
 }
 
-TEST(HpglPlotDeathTest, FatalCases) {
+TEST(HpglPlotFailure, FatalCases) {
   Gds g;
   g.lib().bgnstr("A").sref("B", 0, 0).endstr().bgnstr("B").sref("A", 0, 0).endstr()
       .bgnstr("OK").rect(1, 0, 0, 0, 10, 10).endstr().endlib();
   auto lib = load(g.bytes);
   Table t;
   t.add(1);
-  EXPECT_EXIT(qm::HPGLwritePlot(*lib, t.t, "/nonexistent-dir/x.plt", "OK"), ::testing::ExitedWithCode(1),
+  EXPECT_FAILURE(qm::HPGLwritePlot(*lib, t.t, "/nonexistent-dir/x.plt", "OK"), 1,
               "Couldn't open /nonexistent-dir/x.plt for writing. Aborting...\n");
   TempDir d;
-  EXPECT_EXIT(qm::HPGLwritePlot(*lib, t.t, d.file("c.plt"), "A"), ::testing::ExitedWithCode(1),
+  EXPECT_FAILURE(qm::HPGLwritePlot(*lib, t.t, d.file("c.plt"), "A"), 1,
               "Cyclic reference to structure");
 }
 

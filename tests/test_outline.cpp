@@ -7,6 +7,7 @@
 #include "geom/extent.h"
 #include "geom/outline.h"
 #include "geom_testlib.h"
+#include "failure.h"
 
 using namespace qm;
 using geomtest::capture;
@@ -134,14 +135,14 @@ TEST(Outline, ShortWiresPrintAndGiveNothing) {
   }
 }
 
-TEST(OutlineDeath, ReversalsAreFatal) {
+TEST(OutlineFailure, ReversalsAreFatal) {
   const char* msg = "^Internal algorithm error: cos\\(\\(alpha - beta\\)/2\\) = 0\n$";
   std::vector<GDSpoint> back{{0, 0}, {100, 0}, {50, 0}};
   std::vector<GDSpoint> dup{{0, 0}, {0, 100}, {0, 100}};
   std::vector<GDSpoint> out;
-  EXPECT_EXIT(PathToBoundary(makePath(0, 10, back), out), ::testing::ExitedWithCode(1), msg);
-  EXPECT_EXIT(PathToBoundary(makePath(2, 10, dup), out), ::testing::ExitedWithCode(1), msg);
-  EXPECT_EXIT(MitreOffset(10, {0, 0}, {100, 0}, {50, 0}), ::testing::ExitedWithCode(1), msg);
+  EXPECT_FAILURE(PathToBoundary(makePath(0, 10, back), out), 1, msg);
+  EXPECT_FAILURE(PathToBoundary(makePath(2, 10, dup), out), 1, msg);
+  EXPECT_FAILURE(MitreOffset(10, {0, 0}, {100, 0}, {50, 0}), 1, msg);
   // The silent form reports it.
   EXPECT_EQ(PathOutline(makePath(0, 10, back), out), OutlineResult::Reversal);
 }

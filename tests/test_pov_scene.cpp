@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pov_testlib.h"
+#include "failure.h"
 
 namespace {
 
@@ -242,7 +243,7 @@ TEST(PovScene, UnwritableFileIsFatal) {
   b.rect(b.add("TOP"), 1, 0, 0, 1, 1);
   b.doneAsRead();
   qm::LayerTable t = standardTable();
-  EXPECT_EXIT(qm::POVwriteScene(b.lib, t, "/nonexistent-dir/x.pov", "TOP"), ::testing::ExitedWithCode(1),
+  EXPECT_FAILURE(qm::POVwriteScene(b.lib, t, "/nonexistent-dir/x.pov", "TOP"), 1,
               "^Couldn't open /nonexistent-dir/x.pov for writing. Aborting...\n$");
 }
 
@@ -379,7 +380,7 @@ TEST(PovScene, CycleIsFatal) {
   b.doneAsRead();
   qm::LayerTable t = standardTable();
   qmtest::TempDir d;
-  EXPECT_EXIT(qm::POVwriteScene(b.lib, t, d.file("result.pov"), "A"), ::testing::ExitedWithCode(1),
+  EXPECT_FAILURE(qm::POVwriteScene(b.lib, t, d.file("result.pov"), "A"), 1,
               "Cyclic reference to structure \"A\". Aborting\n");
 }
 

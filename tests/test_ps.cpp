@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "common/out.h"
-#include "common/walkmode.h"
 #include "ps/ps.h"
 #include "ps_testlib.h"
 #include "runner.h"
+#include "failure.h"
 
 using pstest::LibBuilder;
 using pstest::block;
@@ -181,10 +181,10 @@ TEST(PsHatch, DegenerateSpacingStillGivesACell) {
   }
 }
 
-TEST(PsDeathTest, HorizontalOrVerticalHatchingStops) {
+TEST(PsFailure, HorizontalOrVerticalHatchingStops) {
   for (double angle : {0.0, 90.0, 180.0}) {
     for (int kind : {1, 2}) {
-      EXPECT_EXIT(hatch(hatchEntry("poly", kind, angle, 1)), ::testing::ExitedWithCode(1),
+      EXPECT_FAILURE(hatch(hatchEntry("poly", kind, angle, 1)), 1,
                   "^Horizontal/vertical hatching not supported yet\\.\n"
                   "Please check layer \"poly\" configuration\\. Exiting\\.\n$");
     }

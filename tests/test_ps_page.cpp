@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "common/out.h"
-#include "common/walkmode.h"
+#include "plain_walks.h"
 #include "gdsw.h"
 #include "ps/ps.h"
 #include "ps_testlib.h"
 #include "runner.h"
+#include "failure.h"
 
 using pstest::LibBuilder;
 using pstest::block;
@@ -28,14 +29,15 @@ struct Page {
   int layerCount = 0;
 };
 
-Page page(const qm::GDSlibrary& lib, const std::string& config, const std::string& top = "TOP") {
+Page page(const qm::GDSlibrary& lib, const std::string& config, const std::string& top = "TOP",
+          const qm::Walks& walks = qm::fastWalks()) {
   TempDir d;
   d.write("layers", config);
   Page p;
   qm::LayerTable table;
   {
     qm::CaptureStd cap;
-    qm::PSwritePage(lib, table, d.file("out.ps"), d.file("layers"), top);
+    qm::PSwritePage(lib, table, d.file("out.ps"), d.file("layers"), top, walks);
     p.out = cap.out();
     p.err = cap.err();
   }
@@ -67,8 +69,6 @@ std::string fitLines(const std::string& ps) {
 // Runs the page writer in a death test's child with standard output
 // silenced (the configuration's progress lines are not looked at there).
 void quietPage(const qm::GDSlibrary& lib, const std::string& ps, const std::string& config) {
-  int fd = open("/dev/null", O_WRONLY);
-  if (fd >= 0) dup2(fd, 1);
   qm::LayerTable table;
   qm::PSwritePage(lib, table, ps, config, "TOP");
 }
@@ -228,24 +228,24 @@ TEST(PsPage, ConfigurationWithoutLayers) {
   EXPECT_EQ(p.err, "");
 }
 
-TEST(PsDeathTest, PageFailuresStopTheRun) {
+TEST(PsFailure, PageFailuresStopTheRun) {
   LibBuilder b;
   int top = b.add("TOP");
   b.rect(top, 1, 0, 0, 10, 10);
   qm::GDSlibrary& lib = b.done();
   TempDir d;
   d.write("layers", block("poly", 1));
-  EXPECT_EXIT(quietPage(lib, d.file("out.ps"), d.file("missing")),
-              ::testing::ExitedWithCode(1),
+  EXPECT_FAILURE(quietPage(lib, d.file("out.ps"), d.file("missing")),
+              1,
               "^Couldn't open " + d.file("missing") + " for reading\\. Aborting\\.\\.\\.\n$");
   EXPECT_FALSE(d.exists("out.ps"));
-  EXPECT_EXIT(quietPage(lib, d.file("no/such/dir.ps"), d.file("layers")),
-              ::testing::ExitedWithCode(1),
+  EXPECT_FAILURE(quietPage(lib, d.file("no/such/dir.ps"), d.file("layers")),
+              1,
               "^Couldn't open " + d.file("no/such/dir.ps") + " for writing\\. Aborting\\.\\.\\.\n$");
   // Hatching that cannot be drawn, on a hidden entry no element uses: the
   // file keeps what was written before.
   d.write("bad", block("poly", 1, "hatch cross angle 45 step 2") + block("flat", 9, "hatch single angle 180", true));
-  EXPECT_EXIT(quietPage(lib, d.file("bad.ps"), d.file("bad")), ::testing::ExitedWithCode(1),
+  EXPECT_FAILURE(quietPage(lib, d.file("bad.ps"), d.file("bad")), 1,
               "^Horizontal/vertical hatching not supported yet\\.\n"
               "Please check layer \"flat\" configuration\\. Exiting\\.\n$");
   std::string bad = d.read("bad.ps");
@@ -325,14 +325,11 @@ TEST(PsPage, FastWalkMatchesPlainWalk) {
   Page fast, plain;
   {
     LibBuilder b;
-    qm::setPlainWalks(false);
     fast = page(busyLibrary(b), config);
   }
   {
     LibBuilder b;
-    qm::setPlainWalks(true);
-    plain = page(busyLibrary(b), config);
-    qm::setPlainWalks(false);
+    plain = page(busyLibrary(b), config, "TOP", plainwalks::walks());
   }
   ASSERT_TRUE(fast.written);
   EXPECT_EQ(fast.ps, plain.ps);
@@ -347,7 +344,7 @@ TEST(PsPage, FastWalkMatchesPlainWalk) {
   EXPECT_NE(fast.ps.find("(leaf\\(1\\)) "), std::string::npos);
 }
 
-TEST(PsDeathTest, CyclicReferenceStops) {
+TEST(PsFailure, CyclicReferenceStops) {
   LibBuilder b;
   int top = b.add("TOP");
   int a = b.add("A");
@@ -357,7 +354,7 @@ TEST(PsDeathTest, CyclicReferenceStops) {
   qm::GDSlibrary& lib = b.done();
   TempDir d;
   d.write("layers", block("poly", 1));
-  EXPECT_EXIT(quietPage(lib, d.file("out.ps"), d.file("layers")), ::testing::ExitedWithCode(1),
+  EXPECT_FAILURE(quietPage(lib, d.file("out.ps"), d.file("layers")), 1,
               "Cyclic reference to structure \"TOP\"\\. Aborting\n");
 }
 

@@ -11,35 +11,36 @@
 namespace qm {
 namespace {
 
-Out* g_registry = nullptr;  // head of the list of live streams
+// The standard streams in place (StdStreams); null when none is.
+struct Current {
+  Out* out = nullptr;
+  Out* err = nullptr;
+};
+Current& current() {
+  static Current c;
+  return c;
+}
 
-Out& realOut() {
-  static Out* o = new Out(1, false, 1 << 20);  // never destroyed: flushed at exit
-  return *o;
+// Without streams in place: the descriptors themselves, written out when
+// the process ends.
+Out& defaultOut() {
+  static Out o(1, false, 1 << 16);
+  return o;
 }
-Out& realErr() {
-  static Out* e = new Out(2, false, 1 << 16);
-  return *e;
+Out& defaultErr() {
+  static Out e(2, false, 1 << 12);
+  return e;
 }
-Out* g_out = nullptr;
-Out* g_err = nullptr;
 
 }  // namespace
 
 Out::Out(int fd, bool ownsFd, std::size_t bufSize)
-    : fd_(fd), owns_(ownsFd), buf_(new char[bufSize]), cap_(bufSize) {
-  next_ = g_registry;
-  if (g_registry) g_registry->prev_ = this;
-  g_registry = this;
-}
+    : fd_(fd), owns_(ownsFd), buf_(new char[bufSize]), cap_(bufSize) {}
 
 Out::Out(Memory) : Out(-1, false, 1 << 16) { memory_ = true; }
 
 Out::~Out() {
   close();
-  if (prev_) prev_->next_ = next_;
-  else g_registry = next_;
-  if (next_) next_->prev_ = prev_;
   delete[] buf_;
 }
 
@@ -143,17 +144,26 @@ const std::string& Out::str() {
   return mem_;
 }
 
-Out& out() { return g_out ? *g_out : realOut(); }
-Out& err() { return g_err ? *g_err : realErr(); }
+Out& out() {
+  Out* o = current().out;
+  return o ? *o : defaultOut();
+}
+Out& err() {
+  Out* e = current().err;
+  return e ? *e : defaultErr();
+}
 
-CaptureStd::CaptureStd() : prevOut_(g_out), prevErr_(g_err) {
-  g_out = &o_;
-  g_err = &e_;
+StdStreams::StdStreams(Out& o, Out& e) : prevOut_(current().out), prevErr_(current().err) {
+  current().out = &o;
+  current().err = &e;
 }
-CaptureStd::~CaptureStd() {
-  g_out = prevOut_;
-  g_err = prevErr_;
+StdStreams::~StdStreams() {
+  current().out = prevOut_;
+  current().err = prevErr_;
 }
+
+CaptureStd::CaptureStd() = default;
+CaptureStd::~CaptureStd() = default;
 std::string CaptureStd::out() { return o_.str(); }
 std::string CaptureStd::err() { return e_.str(); }
 
@@ -165,26 +175,6 @@ std::unique_ptr<Out> openOutFile(const std::string& path) {
 
 void closeOutFile(Out& f, const std::string& path) {
   if (!f.close()) fatal("Couldn't write %s. Aborting...\n", path.c_str());
-}
-
-void flushAll() {
-  realOut();
-  realErr();
-  for (Out* o = g_registry; o; o = o->next_for_flush()) o->flush();
-}
-
-namespace {
-bool g_fatalThrows = false;
-}
-void setFatalThrows(bool t) { g_fatalThrows = t; }
-
-void finish(int status) {
-  if (g_fatalThrows && status != 0) throw FatalExit{status};
-  flushAll();
-  // Standard output that could not be written whole is a failed run, as a
-  // drawing is.
-  if (status == 0 && out().failed()) fatal("Couldn't write %s. Aborting...\n", "standard output");
-  std::_Exit(status);
 }
 
 namespace {
@@ -206,8 +196,7 @@ void fatal(const char* fmt, ...) {
   va_start(ap, fmt);
   std::string s = vformat(fmt, ap);
   va_end(ap);
-  err().put(s);
-  finish(1);
+  throw Failure{std::move(s), false, 1};
 }
 
 void fatalOnStdout(const char* fmt, ...) {
@@ -215,8 +204,7 @@ void fatalOnStdout(const char* fmt, ...) {
   va_start(ap, fmt);
   std::string s = vformat(fmt, ap);
   va_end(ap);
-  out().put(s);
-  finish(1);
+  throw Failure{std::move(s), true, 1};
 }
 
 }  // namespace qm

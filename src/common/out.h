@@ -1,5 +1,5 @@
 // Buffered output streams, printf-exact number formatting and the single
-// way to stop the program on a fatal error.
+// way to report a fatal error.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +14,8 @@ namespace qm {
 
 // A write-only stream with a large buffer. It writes to a file descriptor,
 // or, when built with Out::Memory, collects everything in a string (tests).
-// Every live stream is registered so that a fatal error can flush them all.
+// Destroying a stream writes out what it holds: a stream open when a
+// failure unwinds keeps every byte written to it.
 class Out {
  public:
   struct Memory {};
@@ -62,7 +63,6 @@ class Out {
   std::uint64_t bytesWritten() const { return total_ + len_; }
   // Memory streams only: everything written so far.
   const std::string& str();
-  Out* next_for_flush() const { return next_; }
   // Called before the buffered bytes are written to the descriptor (a
   // status line on the same terminal erases itself there). Null: none.
   void setBeforeWrite(void (*fn)(void*), void* ctx) {
@@ -83,8 +83,6 @@ class Out {
   std::size_t cap_;
   std::uint64_t total_ = 0;
   std::string mem_;
-  Out* prev_ = nullptr;
-  Out* next_ = nullptr;
   void (*beforeWrite_)(void*) = nullptr;
   void* beforeWriteCtx_ = nullptr;
 };
@@ -122,12 +120,28 @@ inline char* formatInt(char* p, int64_t v) {
   return detail::formatUnsigned(p, u);
 }
 
-// Standard output and standard error of the program (buffered).
+// Standard output and standard error of the current run (buffered): the
+// streams a StdStreams or a CaptureStd has put in place, else streams on
+// descriptors 1 and 2.
 Out& out();
 Out& err();
 
+// Makes `o` and `e` the standard streams of the run for its lifetime (the
+// entry point owns them), then puts the previous ones back.
+class StdStreams {
+ public:
+  StdStreams(Out& o, Out& e);
+  ~StdStreams();
+  StdStreams(const StdStreams&) = delete;
+  StdStreams& operator=(const StdStreams&) = delete;
+
+ private:
+  Out* prevOut_;
+  Out* prevErr_;
+};
+
 // Lets a test collect standard output and error in memory. Restores the
-// real streams when destroyed.
+// previous streams when destroyed.
 class CaptureStd {
  public:
   CaptureStd();
@@ -138,31 +152,28 @@ class CaptureStd {
  private:
   Out o_{Out::Memory{}};
   Out e_{Out::Memory{}};
-  Out* prevOut_;
-  Out* prevErr_;
+  StdStreams use_{o_, e_};
 };
 
 // Opens path for writing (created or truncated). Null when it cannot.
 std::unique_ptr<Out> openOutFile(const std::string& path);
 
 // Closes a drawing file; a file that could not be written whole is not
-// left looking complete: "Couldn't write %s. Aborting...\n", exit 1.
+// left looking complete: "Couldn't write %s. Aborting...\n", status 1.
 void closeOutFile(Out& f, const std::string& path);
 
-// Flushes every registered stream.
-void flushAll();
-
-// In-process harnesses (fuzz targets) can ask fatal errors to throw
-// FatalExit instead of ending the process.
-struct FatalExit {
-  int status;
+// A failure that ends the run: its message, the stream the message goes to
+// and the exit status. Library code throws it (through fatal and
+// fatalOnStdout); the entry point writes the message, flushes the streams
+// and exits with the status.
+struct Failure {
+  std::string message;
+  bool onStdout = false;
+  int status = 1;
 };
-void setFatalThrows(bool t);
-// Writes the message on standard error, flushes every stream and exits 1.
+// Throws a Failure with the formatted message for standard error, status 1.
 [[noreturn]] void fatal(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-// The same, with the message on standard output.
+// The same, with the message for standard output.
 [[noreturn]] void fatalOnStdout(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-// Flushes every stream and exits with the status.
-[[noreturn]] void finish(int status);
 
 }  // namespace qm

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "geom/transf.h"
+#include "gds/transf.h"
 
 namespace qm {
 
@@ -159,10 +159,3 @@ const GDSstruct* GDSfindStruct(const GDSlibrary& lib, std::string_view name);
 
 }  // namespace qm
 
-namespace qm {
-// In-place transforms of temporary copies: every point through t; a path's
-// width is also scaled by the magnification of t (truncated), unless it is
-// exactly 1.
-void GDStransfBoundary(GDSboundary& b, const GDStransf& t);
-void GDStransfPath(GDSpath& p, const GDStransf& t);
-}  // namespace qm

@@ -582,9 +582,12 @@ void writeListing(Out& f, const GDSlibrary& lib, const GDSstruct& s) {
 
 }  // namespace
 
-std::unique_ptr<GDSlibrary> GDSreadLibrary(int fd, const ReadOptions& opt) {
-  auto listing = openOutFile("result.txt");
-  if (!listing) fatal("Couldn't open result.txt for writing\n");
+namespace {
+
+// Reads the library, writing the listing to `listing`; `listed()` runs once
+// every structure has been listed.
+template <class Listed>
+std::unique_ptr<GDSlibrary> readLibrary(int fd, Out& listing, const ReadOptions& opt, Listed listed) {
   auto lib = std::make_unique<GDSlibrary>();
   Reader rd(fd, opt, *lib);
   rd.readHeader();
@@ -593,12 +596,11 @@ std::unique_ptr<GDSlibrary> GDSreadLibrary(int fd, const ReadOptions& opt) {
   for (;;) {
     GDSstruct s;
     if (!rd.readStruct(s)) break;
-    writeListing(*listing, *lib, s);
+    writeListing(listing, *lib, s);
     structs.push_back(std::move(s));
   }
   rd.finishInput();
-  if (!listing->close()) fatal("Couldn't write result.txt\n");
-  listing.reset();
+  listed();
   std::reverse(structs.begin(), structs.end());
   lib->structs = std::move(structs);
   lib->buildIndex();
@@ -632,6 +634,20 @@ std::unique_ptr<GDSlibrary> GDSreadLibrary(int fd, const ReadOptions& opt) {
     }
   }
   return lib;
+}
+
+}  // namespace
+
+std::unique_ptr<GDSlibrary> GDSreadLibrary(int fd, Out& listing, const ReadOptions& opt) {
+  return readLibrary(fd, listing, opt, [] {});
+}
+
+std::unique_ptr<GDSlibrary> GDSreadLibrary(int fd, const std::string& listingPath, const ReadOptions& opt) {
+  auto listing = openOutFile(listingPath);
+  if (!listing) fatal("Couldn't open %s for writing\n", listingPath.c_str());
+  return readLibrary(fd, *listing, opt, [&] {
+    if (!listing->close()) fatal("Couldn't write %s\n", listingPath.c_str());
+  });
 }
 
 }  // namespace qm

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
+#include "common/out.h"
 #include "gds/model.h"
 
 namespace qm {
@@ -14,9 +16,15 @@ struct ReadOptions {
   Progress* progress = nullptr;  // hears how much of the input has been read
 };
 
-// Reads the whole library up to ENDLIB, writes result.txt, binds the
-// references. Stops the program on every fatal input error. A
-// gzip-compressed input is read as the library it holds.
-std::unique_ptr<GDSlibrary> GDSreadLibrary(int fd, const ReadOptions& opt = {});
+// Reads the whole library up to ENDLIB, writing each structure's listing
+// entry to `listing` as soon as the structure is complete, then binds the
+// references. Throws Failure on every fatal input error. A gzip-compressed
+// input is read as the library it holds.
+std::unique_ptr<GDSlibrary> GDSreadLibrary(int fd, Out& listing, const ReadOptions& opt = {});
+// The same with the listing written to the file `listingPath` (the program
+// names "result.txt"), created or truncated before anything is read and
+// closed once every structure is listed: "Couldn't open %s for writing\n"
+// and "Couldn't write %s\n" when that fails.
+std::unique_ptr<GDSlibrary> GDSreadLibrary(int fd, const std::string& listingPath, const ReadOptions& opt = {});
 
 }  // namespace qm

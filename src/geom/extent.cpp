@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "common/out.h"
-#include "common/walkmode.h"
-#include "geom/numeric.h"
+#include "gds/numeric.h"
 #include "geom/outline.h"
+#include "geom/transf.h"
 #include "geom/walk.h"
 #include "geom/walkcache.h"
 
@@ -29,7 +29,7 @@ GDSbbox GDSbboxBoundary(const GDSboundary& b) {
 }
 
 GDSbbox GDSbboxPath(const GDSpath& p) {
-  thread_local std::vector<GDSpoint> outline;
+  std::vector<GDSpoint> outline;
   GDSboundary b = PathToBoundary(p, outline);
   if (b.points == nullptr) return GDSbbox{};
   return GDSbboxBoundary(b);
@@ -39,91 +39,19 @@ GDSbbox GDSbboxText(const GDStext&) { return GDSbbox{}; }
 
 namespace {
 
-// ---- the walk as written: every instance walked, every element copied ----
+// ---- the walk of every instance ----
 
-thread_local std::vector<GDSpoint> g_copy;
-
-GDSbbox plainAref(const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent);
-
-GDSbbox plainSref(const GDSlibrary& lib, int32_t structptr, const GDStransf& own, const GDStransf& parent) {
-  const GDStransf acc = GDScomposeTransf(own, parent);
-  Descent guard(lib, structptr);
+// Measures every placed element: the extent as the walk of placed elements
+// gives it, each instance walked and each element copied.
+class ExtentSink final : public PlacedSink {
+ public:
   GDSbbox box;
-  const GDSstruct* s = guard.target();
-  if (!s) return box;
-  for (const GDScell& c : s->cells) {
-    switch (c.kind) {
-      case KIND_BOUNDARY: {
-        GDSboundary copy = s->boundary(c);
-        g_copy.assign(copy.points, copy.points + std::max(copy.npoints, 0));
-        copy.points = g_copy.data();
-        GDStransfBoundary(copy, acc);
-        box.merge(GDSbboxBoundary(copy));
-        break;
-      }
-      case KIND_PATH: {
-        GDSpath copy = s->path(c);
-        g_copy.assign(copy.points, copy.points + std::max(copy.npoints, 0));
-        copy.points = g_copy.data();
-        GDStransfPath(copy, acc);
-        box.merge(GDSbboxPath(copy));
-        break;
-      }
-      case KIND_SREF: {
-        const GDSsref& r = s->sref(c);
-        box.merge(plainSref(lib, r.structptr, r.transf, acc));
-        break;
-      }
-      case KIND_AREF:
-        box.merge(plainAref(lib, s->aref(c), acc));
-        break;
-      default:
-        break;
-    }
-  }
-  return box;
-}
+  void boundary(const GDSboundary& b) override { box.merge(GDSbboxBoundary(b)); }
+  void path(const GDSpath& p) override { box.merge(GDSbboxPath(p)); }
+  void text(const GDStext& t, const GDStransf&) override { box.merge(GDSbboxText(t)); }
+};
 
-GDSbbox plainAref(const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent) {
-  GDSbbox box;
-  for (int32_t i = 0; i < a.cols; ++i) {
-    for (int32_t j = 0; j < a.rows; ++j) {
-      const GDStransf member = GDSoffsetTransf(GDSidentity, {wrapMul32(i, a.colspace), wrapMul32(j, a.rowspace)});
-      const GDStransf acc = GDScomposeTransf(a.transf, parent);
-      box.merge(plainSref(lib, a.structptr, member, acc));
-    }
-  }
-  return box;
-}
-
-GDSbbox plainStruct(const GDSlibrary& lib, const GDSstruct& s) {
-  TopDescent top(lib, s);
-  GDSbbox box;
-  for (const GDScell& c : s.cells) {
-    switch (c.kind) {
-      case KIND_BOUNDARY:
-        box.merge(GDSbboxBoundary(s.boundary(c)));
-        break;
-      case KIND_PATH:
-        box.merge(GDSbboxPath(s.path(c)));
-        break;
-      case KIND_SREF: {
-        const GDSsref& r = s.sref(c);
-        box.merge(plainSref(lib, r.structptr, r.transf, GDSidentity));
-        break;
-      }
-      case KIND_AREF:
-        box.merge(plainAref(lib, s.aref(c), GDSidentity));
-        break;
-      case KIND_TEXT:
-        box.merge(GDSbboxText(s.text(c)));
-        break;
-      default:
-        break;
-    }
-  }
-  return box;
-}
+constexpr WalkSpec kExtentSpec{};
 
 // ---- the memoised walk ----
 //
@@ -457,10 +385,10 @@ class Walker {
     return clampInt32(v);
   }
 
-  // Transformed copy of the points into g_copy (the centre line of a wire,
+  // Transformed copy of the points into copy_ (the centre line of a wire,
   // or a boundary).
   void transformPoints(const GDSpoint* pts, int32_t n, const Acc& acc, uint64_t d) {
-    g_copy.resize(static_cast<std::size_t>(std::max(n, 0)));
+    copy_.resize(static_cast<std::size_t>(std::max(n, 0)));
     const GDStransf& t = acc.t;
     for (int32_t i = 0; i < n; ++i) {
       GDSpoint p = pts[i];
@@ -473,13 +401,13 @@ class Walker {
         const double qy = t.c * x + t.d * y;
         p = {rounded(qx, qx + t.tx, d + 1), rounded(qy, qy + t.ty, d + 1)};
       }
-      g_copy[static_cast<std::size_t>(i)] = p;
+      copy_[static_cast<std::size_t>(i)] = p;
     }
   }
 
   void boundary(const GDSboundary& b, const Acc& acc, uint64_t d) {
     transformPoints(b.points, b.npoints, acc, d);
-    for (int32_t i = 0; i < b.npoints; ++i) addPoint(g_copy[static_cast<std::size_t>(i)].x, g_copy[static_cast<std::size_t>(i)].y);
+    for (int32_t i = 0; i < b.npoints; ++i) addPoint(copy_[static_cast<std::size_t>(i)].x, copy_[static_cast<std::size_t>(i)].y);
   }
 
   void path(const GDSpath& p, const Acc& acc, uint64_t d) {
@@ -494,16 +422,16 @@ class Walker {
     transformPoints(p.points, p.npoints, acc, d);
     if constexpr (Silent) {
       if (stop) return;
-      for (const GDSpoint& q : g_copy) m_->reach.add(q.x, q.y);
+      for (const GDSpoint& q : copy_) m_->reach.add(q.x, q.y);
     }
     GDSpath copy = p;
-    copy.points = g_copy.data();
+    copy.points = copy_.data();
     copy.width = GDStransfWidth(p.width, acc.t);
     if (copy.hasExtensions) {
       copy.bgnextn = GDStransfWidth(p.bgnextn, acc.t);
       copy.endextn = GDStransfWidth(p.endextn, acc.t);
     }
-    thread_local std::vector<GDSpoint> outline;
+    std::vector<GDSpoint>& outline = outline_;
     bool clamped = false;
     switch (PathOutline(copy, outline, &clamped)) {
       case OutlineResult::Ok:
@@ -548,6 +476,8 @@ class Walker {
   const GDSlibrary& lib_;
   GDSlibrary::WalkCache& c_;
   ExtentMemo* m_;
+  std::vector<GDSpoint> copy_;     // transformed points of one element
+  std::vector<GDSpoint> outline_;  // outline of one wire
 };
 
 // The memo of structure idx under the linear part of acc.
@@ -563,7 +493,6 @@ ExtentMemo& memoOf(const GDSlibrary& lib, GDSlibrary::WalkCache& c, int32_t idx,
 }
 
 bool fast(const GDSlibrary& lib, const GDSstruct* s, int32_t ptr) {
-  if (plainWalks()) return false;
   if (s) return !reachesCycle(lib, *s);
   return !reachesCycle(lib, ptr);
 }
@@ -571,7 +500,11 @@ bool fast(const GDSlibrary& lib, const GDSstruct* s, int32_t ptr) {
 }  // namespace
 
 GDSbbox GDSbboxSref(const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent) {
-  if (!fast(lib, nullptr, r.structptr)) return plainSref(lib, r.structptr, r.transf, parent);
+  if (!fast(lib, nullptr, r.structptr)) {
+    ExtentSink sink;
+    walkPlacedSref(lib, r, parent, kExtentSpec, sink);
+    return sink.box;
+  }
   auto& c = walkGraphOf(lib);
   Walker<false> w(lib, c, nullptr);
   w.instance(r.structptr, Acc(GDScomposeTransf(r.transf, parent)), 1);
@@ -579,7 +512,11 @@ GDSbbox GDSbboxSref(const GDSlibrary& lib, const GDSsref& r, const GDStransf& pa
 }
 
 GDSbbox GDSbboxAref(const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent) {
-  if (!fast(lib, nullptr, a.structptr)) return plainAref(lib, a, parent);
+  if (!fast(lib, nullptr, a.structptr)) {
+    ExtentSink sink;
+    walkPlacedAref(lib, a, parent, kExtentSpec, sink);
+    return sink.box;
+  }
   auto& c = walkGraphOf(lib);
   Walker<false> w(lib, c, nullptr);
   w.aref(a, Acc(parent), 0);
@@ -589,7 +526,9 @@ GDSbbox GDSbboxAref(const GDSlibrary& lib, const GDSaref& a, const GDStransf& pa
 GDSbbox GDSbboxStruct(const GDSlibrary& lib, const GDSstruct& s) {
   GDSbbox box;
   if (!fast(lib, &s, -1)) {
-    box = plainStruct(lib, s);
+    ExtentSink sink;
+    walkPlaced(lib, s, kExtentSpec, sink);
+    box = sink.box;
   } else {
     auto& c = walkGraphOf(lib);
     Walker<false> w(lib, c, nullptr);

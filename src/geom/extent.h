@@ -35,8 +35,8 @@ GDSbbox GDSbboxSref(const GDSlibrary& lib, const GDSsref& r, const GDStransf& pa
 GDSbbox GDSbboxAref(const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent);
 GDSbbox GDSbboxText(const GDStext& t);
 // Prints "minx = %d, miny = %d, maxx = %d, maxy = %d\n" on standard error.
-// The reference extents walk every instance when plainWalks() is set or a
-// cycle is reachable; otherwise they reuse, per structure and linear part,
+// The reference extents walk every instance (walkPlaced) when a cycle is
+// reachable; otherwise they reuse, per structure and linear part,
 // the extent of an earlier walk wherever it gives the same points (same
 // results, same messages).
 GDSbbox GDSbboxStruct(const GDSlibrary& lib, const GDSstruct& s);

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "common/out.h"
-#include "geom/numeric.h"
+#include "gds/numeric.h"
 
 namespace qm {
 

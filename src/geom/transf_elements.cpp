@@ -1,4 +1,4 @@
-#include "gds/model.h"
+#include "geom/transf.h"
 
 namespace qm {
 

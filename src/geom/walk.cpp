@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "common/out.h"
+#include "gds/numeric.h"
+#include "geom/transf.h"
 #include "geom/walkcache.h"
 
 namespace qm {
@@ -251,6 +253,159 @@ bool hasLayerBelow(const GDSlibrary& lib, const GDSstruct& s, int32_t layer) {
   for (const GDSaref& a : s.arefs)
     if (a.cols > 0 && a.rows > 0 && hasLayerBelow(lib, a.structptr, layer)) return true;
   return false;
+}
+
+// ---- the walk of placed elements ----
+
+ArrayMembers::ArrayMembers(const GDSaref& a, const GDStransf& parent, MemberOrder order)
+    : a_(a), parent_(parent), order_(order) {
+  if (order_ == MemberOrder::LatticeThenPlacement) placed_ = GDScomposeTransf(a.transf, parent);
+}
+
+GDStransf ArrayMembers::member(int32_t i, int32_t j) const {
+  const GDStransf o = GDSoffsetTransf(GDSidentity, GDSpoint{wrapMul32(i, a_.colspace), wrapMul32(j, a_.rowspace)});
+  if (order_ == MemberOrder::LatticeThenPlacement) return GDScomposeTransf(o, placed_);
+  return GDScomposeTransf(GDScomposeTransf(o, a_.transf), parent_);
+}
+
+namespace {
+
+class Placer {
+ public:
+  Placer(const GDSlibrary& lib, const WalkSpec& spec, PlacedSink& sink) : lib_(lib), spec_(spec), sink_(sink) {}
+
+  // The cells of the structure the walk starts in, as stored.
+  void top(const GDSstruct& s) {
+    for (const GDScell& c : s.cells) {
+      switch (c.kind) {
+        case KIND_BOX:
+          if (!spec_.boxes) break;
+          [[fallthrough]];
+        case KIND_BOUNDARY: {
+          const GDSboundary& b = s.boundary(c);
+          if (onLayer(b.layer)) sink_.boundary(b);
+          break;
+        }
+        case KIND_PATH: {
+          const GDSpath& p = s.path(c);
+          if (onLayer(p.layer)) sink_.path(p);
+          break;
+        }
+        case KIND_SREF: {
+          const GDSsref& r = s.sref(c);
+          if (spec_.composeTopRefs) {
+            sref(r, GDSidentity);
+          } else if (!skip(r.structptr)) {
+            contents(r.structptr, r.transf);
+          }
+          break;
+        }
+        case KIND_AREF: aref(s.aref(c), GDSidentity); break;
+        case KIND_TEXT: {
+          const GDStext& t = s.text(c);
+          if (onLayer(t.layer)) sink_.text(t, GDSidentity);
+          break;
+        }
+        default: break;
+      }
+    }
+  }
+
+  void sref(const GDSsref& r, const GDStransf& parent) {
+    if (skip(r.structptr)) return;
+    contents(r.structptr, GDScomposeTransf(r.transf, parent));
+  }
+
+  void aref(const GDSaref& a, const GDStransf& parent) {
+    if (skip(a.structptr)) return;
+    const ArrayMembers members(a, parent, spec_.members);
+    for (int32_t i = 0; i < a.cols; ++i)
+      for (int32_t j = 0; j < a.rows; ++j) contents(a.structptr, members.member(i, j));
+  }
+
+ private:
+  bool onLayer(int32_t layer) const { return !spec_.layer || layer == *spec_.layer; }
+
+  bool skip(int32_t structptr) const {
+    if (!spec_.layer) return false;
+    return structptr < 0 || !hasLayerBelow(lib_, structptr, *spec_.layer);
+  }
+
+  // The cells of a referenced structure placed by t.
+  void contents(int32_t structptr, const GDStransf& t) {
+    Descent d(lib_, structptr);
+    const GDSstruct* s = d.target();
+    if (!s) return;
+    for (const GDScell& c : s->cells) {
+      switch (c.kind) {
+        case KIND_BOX:
+          if (!spec_.boxes) break;
+          [[fallthrough]];
+        case KIND_BOUNDARY: {
+          const GDSboundary& b = s->boundary(c);
+          if (!onLayer(b.layer)) break;
+          GDSboundary copy = b;
+          copy.points = copyPoints(b.points, b.npoints);
+          GDStransfBoundary(copy, t);
+          sink_.boundary(copy);
+          break;
+        }
+        case KIND_PATH: {
+          const GDSpath& p = s->path(c);
+          if (!onLayer(p.layer)) break;
+          GDSpath copy = p;
+          copy.points = copyPoints(p.points, p.npoints);
+          GDStransfPath(copy, t);
+          sink_.path(copy);
+          break;
+        }
+        case KIND_SREF: sref(s->sref(c), t); break;
+        case KIND_AREF: aref(s->aref(c), t); break;
+        case KIND_TEXT: {
+          const GDStext& x = s->text(c);
+          if (onLayer(x.layer)) sink_.text(x, t);
+          break;
+        }
+        default: break;
+      }
+    }
+  }
+
+  // One transformed copy lives at a time: the sink is done with it before
+  // the next one is made.
+  GDSpoint* copyPoints(const GDSpoint* p, int32_t n) {
+    if (n <= 0 || !p) return nullptr;
+    points_.assign(p, p + n);
+    return points_.data();
+  }
+
+  const GDSlibrary& lib_;
+  const WalkSpec& spec_;
+  PlacedSink& sink_;
+  std::vector<GDSpoint> points_;
+};
+
+}  // namespace
+
+void walkPlaced(const GDSlibrary& lib, const GDSstruct& top, const WalkSpec& spec, PlacedSink& sink) {
+  TopDescent guard(lib, top);
+  if (spec.layer && !hasLayerBelow(lib, top, *spec.layer)) return;
+  Placer(lib, spec, sink).top(top);
+}
+
+void walkPlacedSref(const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent, const WalkSpec& spec,
+                    PlacedSink& sink) {
+  Placer(lib, spec, sink).sref(r, parent);
+}
+
+void walkPlacedAref(const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent, const WalkSpec& spec,
+                    PlacedSink& sink) {
+  Placer(lib, spec, sink).aref(a, parent);
+}
+
+const Walks& fastWalks() {
+  static constexpr Walks walks{GDSbboxStruct, walkPlaced};
+  return walks;
 }
 
 }  // namespace qm

@@ -8,11 +8,10 @@
 // transform and then with the parent's. Each composition is done in exactly
 // this order, so that coordinates agree to the unit.
 //
-// The fast walk skips every element that is not on the pass's layer before
-// copying it, and every reference whose structure holds nothing on that
-// layer, down to any depth. Nothing it skips can write a byte (elements on
-// other layers write nothing, and the short-wire message only comes from
-// wires on the pass's layer), so its output is the plain walk's.
+// A pass walks only what can draw on its layer (WalkSpec::layer): nothing
+// it leaves out can write a byte (elements on other layers write nothing,
+// and the short-wire message only comes from wires on the pass's layer),
+// so its output is that of a walk through everything.
 //
 // Numbers: the 32-bit differences of an extent are taken in 64 bits, so
 // they never wrap; every double turned into an integer of the plot is
@@ -28,7 +27,6 @@
 
 #include "common/out.h"
 #include "common/progress.h"
-#include "common/walkmode.h"
 #include "geom/extent.h"
 #include "geom/outline.h"
 #include "geom/transf.h"
@@ -45,12 +43,6 @@ int32_t toInt(double v) {
   return static_cast<int32_t>(v);
 }
 
-// The 32-bit product of a lattice index and a spacing, wrapping as the
-// hardware does.
-inline int32_t latticeOffset(int32_t i, int32_t space) {
-  return static_cast<int32_t>(static_cast<uint32_t>(i) * static_cast<uint32_t>(space));
-}
-
 // Writes "<a>x,y" at the end of the stream: a two-letter command with a
 // pair of integers.
 inline void putPair(Out& f, const char* cmd, int64_t x, int64_t y) {
@@ -63,118 +55,39 @@ inline void putPair(Out& f, const char* cmd, int64_t x, int64_t y) {
   f.commit(p);
 }
 
-class HPGLpass {
+// How a plot walks: arrays as lattice translation and the array's own
+// transform, then the parent's; a reference in the top structure hands
+// its own transform to the walk unchanged; boxes are drawn as boundaries.
+WalkSpec plotSpec(const LayerEntry& e) {
+  WalkSpec spec;
+  spec.members = MemberOrder::OwnThenParent;
+  spec.composeTopRefs = false;
+  spec.boxes = true;
+  spec.layer = e.gdsno;
+  return spec;
+}
+
+// Draws the placed elements of one pen pass.
+class HPGLpainter final : public PlacedSink {
  public:
-  // `lib` may be null for a pass that draws single elements only.
-  HPGLpass(Out& f, const GDSlibrary* lib) : f_(f), lib_(lib), plain_(plainWalks()) {}
+  explicit HPGLpainter(Out& f) : f_(f) {}
 
   void begin(const LayerEntry& e) { e_ = &e; }
-  bool plain() const { return plain_; }
 
-  // The top structure's own cells, as stored. A top-level SREF hands its
-  // own transform to the walk, unchanged.
-  void top(const GDSstruct& s) {
-    for (const GDScell& c : s.cells) {
-      switch (c.kind) {
-        case KIND_BOUNDARY:
-        case KIND_BOX: boundary(s.boundary(c)); break;
-        case KIND_PATH: path(s.path(c)); break;
-        case KIND_SREF: {
-          const GDSsref& r = s.sref(c);
-          if (!skip(r.structptr)) sref(r.structptr, r.transf);
-          break;
-        }
-        case KIND_AREF: aref(s.aref(c), GDSidentity); break;
-        case KIND_TEXT: HPGLwriteText(f_, s.text(c), GDSidentity, *e_); break;
-        default: break;
-      }
-    }
-  }
+  void boundary(const GDSboundary& b) override { HPGLwriteBoundary(f_, b, *e_); }
 
-  void path(const GDSpath& p) {
+  void path(const GDSpath& p) override {
     if (p.layer != e_->gdsno) return;
     GDSboundary outline = PathToBoundary(p, outline_);
     if (outline.npoints <= 0 || !outline.points) return;
     boundary(outline);
   }
 
-  void boundary(const GDSboundary& b) { HPGLwriteBoundary(f_, b, *e_); }
-
-  // The cells of structure `structptr` under t, the transform of its
-  // contents (already composed by the caller). Callers of the fast walk
-  // have asked skip() before.
-  void sref(int32_t structptr, const GDStransf& t) {
-    Descent d(*lib_, structptr);
-    const GDSstruct* s = d.target();
-    if (!s) return;
-    for (const GDScell& c : s->cells) {
-      switch (c.kind) {
-        case KIND_BOUNDARY:
-        case KIND_BOX: {
-          const GDSboundary& b = s->boundary(c);
-          if (!plain_ && b.layer != e_->gdsno) break;
-          GDSboundary copy = b;
-          copy.points = copyPoints(b.points, b.npoints);
-          GDStransfBoundary(copy, t);
-          boundary(copy);
-          break;
-        }
-        case KIND_PATH: {
-          const GDSpath& p = s->path(c);
-          if (!plain_ && p.layer != e_->gdsno) break;
-          GDSpath copy = p;
-          copy.points = copyPoints(p.points, p.npoints);
-          GDStransfPath(copy, t);
-          path(copy);
-          break;
-        }
-        case KIND_SREF: {
-          const GDSsref& r = s->sref(c);
-          if (skip(r.structptr)) break;
-          GDStransf m = GDScomposeTransf(r.transf, t);
-          sref(r.structptr, m);
-          break;
-        }
-        case KIND_AREF: aref(s->aref(c), t); break;
-        case KIND_TEXT: HPGLwriteText(f_, s->text(c), t, *e_); break;
-        default: break;
-      }
-    }
-  }
-
-  // Member (i, j): lattice translation, then the array's transform, then
-  // the parent's.
-  void aref(const GDSaref& a, const GDStransf& parent) {
-    if (skip(a.structptr)) return;
-    for (int32_t i = 0; i < a.cols; ++i) {
-      for (int32_t j = 0; j < a.rows; ++j) {
-        GDStransf o = GDSoffsetTransf(
-            GDSidentity, GDSpoint{latticeOffset(i, a.colspace), latticeOffset(j, a.rowspace)});
-        GDStransf m = GDScomposeTransf(o, a.transf);
-        GDStransf b = GDScomposeTransf(m, parent);
-        sref(a.structptr, b);
-      }
-    }
-  }
+  void text(const GDStext& t, const GDStransf& parent) override { HPGLwriteText(f_, t, parent, *e_); }
 
  private:
-  // Whether the fast walk can leave out a reference to this structure.
-  bool skip(int32_t structptr) const {
-    if (plain_) return false;
-    return structptr < 0 || !hasLayerBelow(*lib_, structptr, e_->gdsno);
-  }
-
-  GDSpoint* copyPoints(const GDSpoint* p, int32_t n) {
-    if (n <= 0 || !p) return nullptr;
-    points_.assign(p, p + n);
-    return points_.data();
-  }
-
   Out& f_;
-  const GDSlibrary* lib_;
-  const bool plain_;
   const LayerEntry* e_ = nullptr;
-  std::vector<GDSpoint> points_;   // transformed copy of one element
   std::vector<GDSpoint> outline_;  // outline of one wire
 };
 
@@ -270,7 +183,7 @@ HPGLgeometry HPGLplotGeometry(int32_t minx, int32_t miny, int32_t maxx, int32_t 
 }
 
 void HPGLwritePlot(const GDSlibrary& lib, const LayerTable& table, const std::string& path,
-                   const std::string& top, Progress* progress) {
+                   const std::string& top, const Walks& walks, Progress* progress) {
   std::unique_ptr<Out> file = openOutFile(path);
   if (!file) fatal("Couldn't open %s for writing. Aborting...\n", path.c_str());
   Out& f = *file;
@@ -286,24 +199,22 @@ void HPGLwritePlot(const GDSlibrary& lib, const LayerTable& table, const std::st
     return;
   }
 
-  GDSbbox e = GDSbboxStruct(lib, *s);
+  GDSbbox e = walks.extent(lib, *s);
   HPGLgeometry g = HPGLplotGeometry(e.minx, e.miny, e.maxx, e.maxy, e.empty());
   err().printf("scalex = %f, scaley = %f\n", g.reportScalex, g.reportScaley);
   f.printf("\nPS%d,%d;\n", 34137, g.length);
   err().printf("scale = %f\n", g.reportScalex);
   f.printf("IP%d,%d,%d,%dSC%d,%d,%d,%d\n", 0, 0, 34137, g.length, g.sc[0], g.sc[1], g.sc[2], g.sc[3]);
 
-  HPGLpass pass(f, &lib);
-  TopDescent guard(lib, *s);
+  HPGLpainter paint(f);
   for (int i = 0; i < count; ++i) {
     const LayerEntry& entry = table[i];
     if (entry.hidden) continue;
     if (progress) progress->writing("HP-GL/2", entry.name, i, count - 1);
     f.printf("SP%d\n", entry.gdsno);
     HPGLwriteFillType(f, g.scale, entry);
-    if (!pass.plain() && !hasLayerBelow(lib, *s, entry.gdsno)) continue;
-    pass.begin(entry);
-    pass.top(*s);
+    paint.begin(entry);
+    walks.place(lib, *s, plotSpec(entry), paint);
   }
   HPGLwriteTrailer(f);
   closeOutFile(*file, path);

@@ -5,6 +5,7 @@
 
 #include "common/out.h"
 #include "gds/model.h"
+#include "geom/walk.h"
 #include "layers/config.h"
 
 namespace qm {
@@ -13,9 +14,10 @@ class Progress;
 
 // The whole writer: header, pen colours, plot size and scaling, one pen
 // pass per visible entry of the table, trailer. Run only when a top
-// structure was named.
+// structure was named. `walks` measures the top structure and walks each
+// pass.
 void HPGLwritePlot(const GDSlibrary& lib, const LayerTable& table, const std::string& path,
-                   const std::string& top, Progress* progress = nullptr);
+                   const std::string& top, const Walks& walks = fastWalks(), Progress* progress = nullptr);
 
 // The pieces of the plot, for the writer and its tests.
 void HPGLwriteHeader(Out& f);

@@ -12,7 +12,6 @@
 #include <cstring>
 
 #include "common/out.h"
-#include "common/walkmode.h"
 
 namespace qm {
 namespace {
@@ -261,21 +260,17 @@ int LayerTable::ScanLayerEntry(int32_t layer, int32_t datatype) const {
 
 int LayerTable::FindLayerEntry(int32_t layer, int32_t datatype) const {
   int idx;
-  if (plainWalks()) {
-    idx = ScanLayerEntry(layer, datatype);
+  if (cacheCount_ != layerCount) {
+    lookupCache_.clear();
+    cacheCount_ = layerCount;
+  }
+  uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(layer)) << 32) | static_cast<uint32_t>(datatype);
+  auto it = lookupCache_.find(key);
+  if (it != lookupCache_.end()) {
+    idx = it->second;
   } else {
-    if (cacheCount_ != layerCount) {
-      lookupCache_.clear();
-      cacheCount_ = layerCount;
-    }
-    uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(layer)) << 32) | static_cast<uint32_t>(datatype);
-    auto it = lookupCache_.find(key);
-    if (it != lookupCache_.end()) {
-      idx = it->second;
-    } else {
-      idx = ScanLayerEntry(layer, datatype);
-      lookupCache_.emplace(key, idx);
-    }
+    idx = ScanLayerEntry(layer, datatype);
+    lookupCache_.emplace(key, idx);
   }
   if (idx < 0) {
     err().printf("Warning: Layer %d, datatype %d found with no corresponding\n layer entry in configuration file.\n",

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -45,8 +46,8 @@ void PrintUsage(const char* argv0, bool all) {
 }
 
 // The drawings named by --only, a comma-separated list: a word that is
-// none of them, or an empty one, is a usage error.
-void ParseOnly(const char* argv0, const char* list, qm::WriterChoice& choice) {
+// none of them, or an empty one, is a usage error (false).
+bool ParseOnly(const char* argv0, const char* list, qm::WriterChoice& choice) {
   choice.ps = choice.pov = choice.hpgl = choice.svg = false;
   std::string_view rest = list;
   for (;;) {
@@ -64,9 +65,9 @@ void ParseOnly(const char* argv0, const char* list, qm::WriterChoice& choice) {
                          word.data());
       qm::err().put("The drawings are ps, pov, hpgl and svg, separated by commas.\n");
       PrintUsage(argv0, false);
-      qm::finish(1);
+      return false;
     }
-    if (comma == std::string_view::npos) return;
+    if (comma == std::string_view::npos) return true;
     rest.remove_prefix(comma + 1);
   }
 }
@@ -114,30 +115,31 @@ int RunMain(int argc, char** argv) {
       continue;
     } else if (w == "-h" || w == "--help") {
       PrintUsage(argv[0], true);
-      qm::finish(0);
+      return 0;
     } else if (w == "--version") {
       qm::out().put("quillmask " QM_VERSION "\n");
-      qm::finish(0);
+      return 0;
     } else {
       qm::err().printf("Unknown option \"%s\"\n", argv[i]);
       PrintUsage(argv[0], false);
-      qm::finish(1);
+      return 1;
     }
     if (i + 1 >= argc) qm::fatal("Missing argument for the option %s. Exiting...\n", argv[i]);
     *target = argv[++i];
-    if (target == &only) ParseOnly(argv[0], only, choice);
+    if (target == &only && !ParseOnly(argv[0], only, choice)) return 1;
   }
   if (fd < 0) fd = 0;
   // Only a person at a terminal sees the status line; scripted runs stay
   // byte for byte as without it.
   qm::Progress progress(showProgress && ::isatty(2) == 1);
   opt.progress = &progress;
-  auto lib = qm::GDSreadLibrary(fd, opt);
+  // The library lives until the process ends: it is never taken apart.
+  qm::GDSlibrary* lib = qm::GDSreadLibrary(fd, "result.txt", opt).release();
   if (!lib) qm::fatal("Couldn't read the Calma library. Exiting...\n");
   ::close(fd);
   if (!top) {
     qm::err().put("For the time being, please look at the file result.txt\n");
-    qm::finish(0);
+    return 0;
   }
   // An SVG file alone asks for the SVG drawing after the other three.
   if (svg && !only) choice.svg = true;
@@ -147,10 +149,30 @@ int RunMain(int argc, char** argv) {
   return 0;
 }
 
+// A failure ends the run with its message and status; the files it leaves
+// open have been written out while it unwound.
 void* Worker(void* p) {
   auto* a = static_cast<Args*>(p);
-  a->status = RunMain(a->argc, a->argv);
+  try {
+    a->status = RunMain(a->argc, a->argv);
+  } catch (const qm::Failure& f) {
+    (f.onStdout ? qm::out() : qm::err()).put(f.message);
+    a->status = f.status;
+  }
   return nullptr;
+}
+
+// Writes out the standard streams and ends the process with the status.
+// Standard output that could not be written whole is a failed run, as a
+// drawing is.
+[[noreturn]] void Finish(qm::Out& out, qm::Out& err, int status) {
+  out.flush();
+  if (status == 0 && out.failed()) {
+    err.put("Couldn't write standard output. Aborting...\n");
+    status = 1;
+  }
+  err.flush();
+  std::_Exit(status);
 }
 
 }  // namespace
@@ -161,6 +183,10 @@ int main(int argc, char** argv) {
   // would end up inside it: park /dev/null there instead.
   for (int fd = 0; fd <= 2; ++fd)
     if (::fcntl(fd, F_GETFD) < 0) ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+  // The run's standard streams.
+  qm::Out out(1, false, std::size_t{1} << 20);
+  qm::Out err(2, false, std::size_t{1} << 16);
+  qm::StdStreams streams(out, err);
   // Deep hierarchies are walked recursively: the work runs on a thread with
   // a stack large enough for any nesting a library can hold.
   Args args{argc, argv};
@@ -172,9 +198,9 @@ int main(int argc, char** argv) {
     pthread_attr_setstacksize(&attr, std::size_t{256} << 20);
     if (pthread_create(&th, &attr, Worker, &args) != 0) {
       Worker(&args);
-      qm::finish(args.status);
+      Finish(out, err, args.status);
     }
   }
   pthread_join(th, nullptr);
-  qm::finish(args.status);
+  Finish(out, err, args.status);
 }

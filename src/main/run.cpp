@@ -15,10 +15,10 @@ void RunWriters(const GDSlibrary& lib, const std::string& top, const std::string
   // The PostScript writer reads the configuration; the writers after it
   // use the table as it leaves it. Without the page it is read alone.
   LayerTable table;
-  if (choice.ps) PSwritePage(lib, table, psPath, configPath, top, progress);
+  if (choice.ps) PSwritePage(lib, table, psPath, configPath, top, fastWalks(), progress);
   else LoadLayerConfig(configPath, table);
   if (choice.pov) POVwriteScene(lib, table, povPath, top, progress);
-  if (choice.hpgl) HPGLwritePlot(lib, table, hpglPath, top, progress);
+  if (choice.hpgl) HPGLwritePlot(lib, table, hpglPath, top, fastWalks(), progress);
   if (choice.svg) SVGwriteDrawing(lib, table, choice.svgPath, top, progress);
 }
 

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "gds/model.h"
 #include "layers/config.h"
@@ -23,6 +24,17 @@ bool POVisReserved(std::string_view word);
 std::string POVescapeName(const std::string& name);
 // The X form: the name's last bytes, terminator first, as hex-like digits.
 std::string POVhexName(const std::string& name);
+// Structure names of one scene whose escaped identifiers collide (a-b and
+// a.b both escape to aE_b), among the structures reachable from the top,
+// each with the distinct identifier it gets instead: in byte order, the
+// first name of a group keeps the identifier, the others get it followed by
+// _2, _3, ... (cut to leave room), skipping identifiers in use or reserved.
+// Empty when nothing collides.
+using POVidentifiers = std::unordered_map<std::string, std::string>;
+POVidentifiers POVdistinctIdentifiers(const GDSlibrary& lib, int32_t topIdx);
+// The identifier of a structure name in a scene with those exceptions.
+std::string POVidentifier(const POVidentifiers& distinct, const std::string& name);
+
 // Texture identifier of layer table entry i.
 std::string POVtextureName(const LayerTable& table, int i);
 // Texture identifier of the entry found for (layer, datatype), with the

@@ -2,9 +2,8 @@
 // visible layer entry, one declaration per structure reachable from the top
 // (children before parents), and the final object.
 //
-// Every walk here has two forms. The plain form follows the hierarchy
-// completely at every call. The fast form gives the same bytes on every
-// stream with less work:
+// The walks here give the bytes of walks that follow the hierarchy
+// completely at every call, with less work:
 // - the visible count of a structure is computed once; a later count only
 //   repeats the lookup warnings of the subtree, by a walk that enters only
 //   subtrees holding unconfigured layers;
@@ -19,7 +18,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -27,9 +25,8 @@
 
 #include "common/out.h"
 #include "common/progress.h"
-#include "common/walkmode.h"
 #include "geom/extent.h"
-#include "geom/numeric.h"
+#include "gds/numeric.h"
 #include "geom/outline.h"
 #include "geom/transf.h"
 #include "geom/walk.h"
@@ -77,7 +74,7 @@ struct POVstructList {
 class SceneWriter {
  public:
   SceneWriter(const GDSlibrary& lib, const LayerTable& table, Out& f)
-      : lib_(lib), table_(table), f_(f), plain_(plainWalks()) {
+      : lib_(lib), table_(table), f_(f) {
     std::size_t n = lib.structs.size();
     countDone_.assign(n, 0);
     count_.assign(n, 0);
@@ -105,21 +102,17 @@ class SceneWriter {
 
   // Declaration order.
   void orderStructs(const std::string& topName);
-  void orderPlain(const std::string& topName);
-  void orderFast(const std::string& topName);
   void replayEcho(int32_t idx);
-  void appendPlain(std::string_view name);
 
   // Declarations and elements.
   bool declareStruct(const POVstructList::Node& node);
   void writeBoundary(const GDSboundary& b, const LayerEntry& e);
   void writePath(const GDSpath& p, const LayerEntry& e);
-  void writeSref(int32_t sname, const GDStransf& own, const GDStransf& t);
+  void writeSref(int32_t sname, const GDStransf& m);
   void writeAref(const GDSaref& a, const GDStransf& t);
   const std::string& escapedRef(int32_t sname);
   // Identifier of a structure name in this scene.
-  std::string identifier(const std::string& name) const;
-  void separateCollisions(int32_t topIdx);
+  std::string identifier(const std::string& name) const { return POVidentifier(distinctIds_, name); }
 
   void num(double v) { f_.putFixed6(finite(v)); }
   void coord(int32_t v) {
@@ -130,16 +123,13 @@ class SceneWriter {
   const GDSlibrary& lib_;
   const LayerTable& table_;
   Out& f_;
-  bool plain_;
 
   std::unordered_map<uint64_t, int> entryCache_;
   std::unordered_map<int, std::string> textureCache_;
-  std::string textureScratch_;
   std::unordered_map<int32_t, std::string> escapedCache_;
-  std::string escapedScratch_;
   // Names of the scene whose escaped identifier another of its names also
   // escapes to, with the distinct identifier each gets instead.
-  std::unordered_map<std::string, std::string> distinctIds_;
+  POVidentifiers distinctIds_;
 
   std::vector<uint8_t> countDone_;
   std::vector<int64_t> count_;
@@ -173,19 +163,15 @@ int SceneWriter::silentEntry(int32_t layer, int32_t datatype) {
   return i;
 }
 
-// FindLayerEntry with its warning, as often as the plain walk would call it.
+// FindLayerEntry with its warning, as often as a walk through everything
+// would call it.
 int SceneWriter::lookup(int32_t layer, int32_t datatype) {
-  if (plain_) return table_.FindLayerEntry(layer, datatype);
   int i = silentEntry(layer, datatype);
   if (i < 0) return table_.FindLayerEntry(layer, datatype);
   return i;
 }
 
 const std::string& SceneWriter::texture(int32_t layer, int32_t datatype) {
-  if (plain_) {
-    textureScratch_ = POVlayerTexture(table_, layer, datatype);
-    return textureScratch_;
-  }
   int i = lookup(layer, datatype);
   auto it = textureCache_.find(i);
   if (it == textureCache_.end()) it = textureCache_.emplace(i, POVtextureName(table_, i)).first;
@@ -205,10 +191,68 @@ int32_t referenceTarget(const GDSstruct& s, const GDScell& c) {
   return c.kind == KIND_SREF ? s.sref(c).structptr : s.aref(c).structptr;
 }
 
+}  // namespace
+
+// Different structure names can escape to one identifier (a-b and a.b both
+// give aE_b), and the later declaration would replace the earlier one. Among
+// the structures reachable from the top, the names of such a group are put
+// in byte order: the first keeps the identifier, each other one gets the
+// identifier followed by _2, _3, ... (cut to leave room), skipping any
+// identifier already in use. A scene without such a group is unchanged.
+POVidentifiers POVdistinctIdentifiers(const GDSlibrary& lib, int32_t topIdx) {
+  POVidentifiers distinct;
+  if (topIdx < 0) return distinct;
+  std::vector<uint8_t> seen(lib.structs.size(), 0);
+  std::vector<int32_t> todo{topIdx};
+  seen[static_cast<std::size_t>(topIdx)] = 1;
+  std::unordered_map<std::string, std::vector<std::string>> byId;
+  std::unordered_set<std::string> names, used;
+  while (!todo.empty()) {
+    const GDSstruct& s = lib.structs[static_cast<std::size_t>(todo.back())];
+    todo.pop_back();
+    if (names.insert(s.strname).second) {
+      std::string id = POVescapeName(s.strname);
+      used.insert(id);
+      byId[id].push_back(s.strname);
+    }
+    for (const GDScell& c : s.cells) {
+      if (!isReference(c)) continue;
+      int32_t child = referenceTarget(s, c);
+      if (child >= 0 && !seen[static_cast<std::size_t>(child)]) {
+        seen[static_cast<std::size_t>(child)] = 1;
+        todo.push_back(child);
+      }
+    }
+  }
+  std::vector<std::string> ids;
+  for (const auto& [id, group] : byId)
+    if (group.size() > 1) ids.push_back(id);
+  std::sort(ids.begin(), ids.end());
+  for (const std::string& id : ids) {
+    std::vector<std::string> group = byId[id];
+    std::sort(group.begin(), group.end());
+    int k = 2;
+    for (std::size_t g = 1; g < group.size(); ++g) {
+      std::string fresh;
+      do {
+        char suffix[16];
+        int n = std::snprintf(suffix, sizeof suffix, "_%d", k++);
+        fresh.assign(id, 0, std::min(id.size(), std::size_t{40} - static_cast<std::size_t>(n)));
+        fresh.append(suffix, static_cast<std::size_t>(n));
+      } while (used.count(fresh) || POVisReserved(fresh));
+      used.insert(fresh);
+      distinct.emplace(group[g], fresh);
+    }
+  }
+  return distinct;
+}
+
+namespace {
+
 // Each count is a walk of its own, with the counted structure at the top of
 // its descent path.
 int64_t SceneWriter::countVisible(int32_t idx) {
-  if (!plain_ && countDone_[static_cast<std::size_t>(idx)]) {
+  if (countDone_[static_cast<std::size_t>(idx)]) {
     replayWarnings(idx);
     return count_[static_cast<std::size_t>(idx)];
   }
@@ -217,7 +261,7 @@ int64_t SceneWriter::countVisible(int32_t idx) {
 
 int64_t SceneWriter::countReference(int32_t structptr) {
   if (structptr < 0) return 0;  // a name that matches no structure: nothing visible
-  if (!plain_ && countDone_[static_cast<std::size_t>(structptr)]) {
+  if (countDone_[static_cast<std::size_t>(structptr)]) {
     replayWarnings(structptr);
     return count_[static_cast<std::size_t>(structptr)];
   }
@@ -234,7 +278,7 @@ int64_t SceneWriter::countWalk(int32_t root) {
     Frame fr{idx, 0, 0, false};
     for (const GDSlayer& l : s.layers) {
       if (visible(lookup(l.layer, l.datatype))) ++fr.count;
-      if (!plain_ && silentEntry(l.layer, l.datatype) < 0) fr.warn = true;
+      if (silentEntry(l.layer, l.datatype) < 0) fr.warn = true;
     }
     st.push_back(fr);
   };
@@ -248,7 +292,7 @@ int64_t SceneWriter::countWalk(int32_t root) {
       int32_t child = referenceTarget(s, c);
       if (child < 0) continue;
       std::size_t ci = static_cast<std::size_t>(child);
-      if (!plain_ && countDone_[ci]) {
+      if (countDone_[ci]) {
         replayWarnings(child);
         if (count_[ci] > 0) ++fr.count;
         if (hasWarn_[ci]) fr.warn = true;
@@ -260,7 +304,7 @@ int64_t SceneWriter::countWalk(int32_t root) {
     }
     Frame done = fr;
     st.pop_back();
-    if (!plain_) {
+    {
       std::size_t di = static_cast<std::size_t>(done.idx);
       countDone_[di] = 1;
       count_[di] = done.count;
@@ -314,49 +358,6 @@ void SceneWriter::replayWarnings(int32_t idx) {
 // visit finds its structure by name, which echoes names on standard output.
 
 void SceneWriter::orderStructs(const std::string& topName) {
-  if (plain_) orderPlain(topName);
-  else orderFast(topName);
-}
-
-void SceneWriter::appendPlain(std::string_view name) {
-  for (const auto& n : list_.nodes)
-    if (n.name == name) return;
-  list_.nodes.push_back({std::string(name), lib_.indexOf(name)});
-}
-
-void SceneWriter::orderPlain(const std::string& topName) {
-  struct PFrame {
-    const GDSstruct* s;
-    std::size_t pos;
-    std::string_view name;
-  };
-  std::vector<PFrame> st;
-  std::deque<Descent> guards;
-  std::optional<TopDescent> top;
-  const GDSstruct* s = GDSfindStruct(lib_, topName);
-  if (s) top.emplace(lib_, *s);
-  st.push_back({s, 0, topName});
-  for (;;) {
-    PFrame& fr = st.back();
-    if (fr.s && fr.pos < fr.s->cells.size()) {
-      const GDScell& c = fr.s->cells[fr.pos++];
-      if (!isReference(c)) continue;
-      int32_t sname = c.kind == KIND_SREF ? fr.s->sref(c).sname : fr.s->aref(c).sname;
-      int32_t ptr = referenceTarget(*fr.s, c);
-      std::string_view name = lib_.name(sname);
-      guards.emplace_back(lib_, ptr);
-      const GDSstruct* child = GDSfindStruct(lib_, name);
-      st.push_back({child, 0, name});
-      continue;
-    }
-    appendPlain(fr.name);
-    st.pop_back();
-    if (st.empty()) return;
-    guards.pop_back();
-  }
-}
-
-void SceneWriter::orderFast(const std::string& topName) {
   int32_t topIdx = lib_.indexOf(topName);
   out().put(lib_.findEcho(topIdx));
   if (topIdx < 0) {
@@ -416,86 +417,18 @@ void SceneWriter::replayEcho(int32_t idx) {
 // Declarations
 
 const std::string& SceneWriter::escapedRef(int32_t sname) {
-  if (plain_) {
-    escapedScratch_ = identifier(lib_.name(sname));
-    return escapedScratch_;
-  }
   auto it = escapedCache_.find(sname);
   if (it == escapedCache_.end()) it = escapedCache_.emplace(sname, identifier(lib_.name(sname))).first;
   return it->second;
 }
 
-std::string SceneWriter::identifier(const std::string& name) const {
-  if (!distinctIds_.empty()) {
-    auto it = distinctIds_.find(name);
-    if (it != distinctIds_.end()) return it->second;
-  }
-  return POVescapeName(name);
-}
-
-// Different structure names can escape to one identifier (a-b and a.b both
-// give aE_b), and the later declaration would replace the earlier one. Among
-// the structures reachable from the top, the names of such a group are put
-// in byte order: the first keeps the identifier, each other one gets the
-// identifier followed by _2, _3, ... (cut to leave room), skipping any
-// identifier already in use. A scene without such a group is unchanged.
-void SceneWriter::separateCollisions(int32_t topIdx) {
-  if (topIdx < 0) return;
-  std::vector<uint8_t> seen(lib_.structs.size(), 0);
-  std::vector<int32_t> todo{topIdx};
-  seen[static_cast<std::size_t>(topIdx)] = 1;
-  std::unordered_map<std::string, std::vector<std::string>> byId;
-  std::unordered_set<std::string> names, used;
-  while (!todo.empty()) {
-    const GDSstruct& s = lib_.structs[static_cast<std::size_t>(todo.back())];
-    todo.pop_back();
-    if (names.insert(s.strname).second) {
-      std::string id = POVescapeName(s.strname);
-      used.insert(id);
-      byId[id].push_back(s.strname);
-    }
-    for (const GDScell& c : s.cells) {
-      if (!isReference(c)) continue;
-      int32_t child = referenceTarget(s, c);
-      if (child >= 0 && !seen[static_cast<std::size_t>(child)]) {
-        seen[static_cast<std::size_t>(child)] = 1;
-        todo.push_back(child);
-      }
-    }
-  }
-  std::vector<std::string> ids;
-  for (const auto& [id, group] : byId)
-    if (group.size() > 1) ids.push_back(id);
-  std::sort(ids.begin(), ids.end());
-  for (const std::string& id : ids) {
-    std::vector<std::string> group = byId[id];
-    std::sort(group.begin(), group.end());
-    int k = 2;
-    for (std::size_t g = 1; g < group.size(); ++g) {
-      std::string fresh;
-      do {
-        char suffix[16];
-        int n = std::snprintf(suffix, sizeof suffix, "_%d", k++);
-        fresh.assign(id, 0, std::min(id.size(), std::size_t{40} - static_cast<std::size_t>(n)));
-        fresh.append(suffix, static_cast<std::size_t>(n));
-      } while (used.count(fresh) || POVisReserved(fresh));
-      used.insert(fresh);
-      distinctIds_.emplace(group[g], fresh);
-    }
-  }
-}
 
 // A polygon of fewer than three points has no area and no prism.
 bool drawable(const GDSboundary& b) { return b.npoints >= 3; }
 
 bool SceneWriter::declareStruct(const POVstructList::Node& node) {
-  const GDSstruct* s;
-  if (plain_) {
-    s = GDSfindStruct(lib_, node.name);
-  } else {
-    out().put(lib_.findEcho(node.idx));
-    s = node.idx < 0 ? nullptr : &lib_.structs[static_cast<std::size_t>(node.idx)];
-  }
+  out().put(lib_.findEcho(node.idx));
+  const GDSstruct* s = node.idx < 0 ? nullptr : &lib_.structs[static_cast<std::size_t>(node.idx)];
   if (!s) {
     err().printf("Couldn't find the structure named \"%s\"\n", node.name.c_str());
     return false;
@@ -565,7 +498,7 @@ bool SceneWriter::declareStruct(const POVstructList::Node& node) {
       }
       case KIND_SREF: {
         const GDSsref& r = s->sref(c);
-        if (countReference(r.structptr) > 0) writeSref(r.sname, r.transf, GDSidentity);
+        if (countReference(r.structptr) > 0) writeSref(r.sname, GDScomposeTransf(r.transf, GDSidentity));
         break;
       }
       case KIND_AREF: {
@@ -635,9 +568,10 @@ void SceneWriter::writePath(const GDSpath& p, const LayerEntry& e) {
   if (outline.npoints > 0 && outline.points) writeBoundary(outline, e);
 }
 
-void SceneWriter::writeSref(int32_t sname, const GDStransf& own, const GDStransf& t) {
+// One placed object; m is the reference's own transform composed with the
+// one it stands under.
+void SceneWriter::writeSref(int32_t sname, const GDStransf& m) {
   const std::string& id = escapedRef(sname);
-  GDStransf m = GDScomposeTransf(own, t);
   f_.put("//Sref\n");
   int mirror = 0;
   double mag = 0;
@@ -660,20 +594,16 @@ void SceneWriter::writeSref(int32_t sname, const GDStransf& own, const GDStransf
 void SceneWriter::writeAref(const GDSaref& a, const GDStransf& t) {
   err().printf("Rendering Aref->POV\n  Rows: %d\n  Cols: %d\n  RowSpace: %d\n  ColSpace: %d\n", a.rows, a.cols,
                a.rowspace, a.colspace);
-  GDStransf p = GDScomposeTransf(a.transf, t);
-  for (int32_t i = 0; i < a.cols; ++i) {
-    for (int32_t j = 0; j < a.rows; ++j) {
-      GDStransf member = GDSoffsetTransf(GDSidentity, GDSpoint{wrapMul32(i, a.colspace), wrapMul32(j, a.rowspace)});
-      writeSref(a.sname, member, p);
-    }
-  }
+  const ArrayMembers members(a, t, MemberOrder::LatticeThenPlacement);
+  for (int32_t i = 0; i < a.cols; ++i)
+    for (int32_t j = 0; j < a.rows; ++j) writeSref(a.sname, members.member(i, j));
 }
 
 // ---------------------------------------------------------------------------
 // The scene
 
 void SceneWriter::writeScene(const GDSstruct& top, const std::string& topName) {
-  separateCollisions(static_cast<int32_t>(&top - lib_.structs.data()));
+  distinctIds_ = POVdistinctIdentifiers(lib_, static_cast<int32_t>(&top - lib_.structs.data()));
   GDSbbox bb = GDSbboxStruct(lib_, top);
   std::string id = identifier(topName);
   // The vertical scale turns microns into database units. Without a usable
@@ -749,6 +679,18 @@ void POVwriteScene(const GDSlibrary& lib, const LayerTable& table, const std::st
   SceneWriter w(lib, table, *f);
   w.writeScene(*s, top);
   closeOutFile(*f, path);
+}
+
+}  // namespace qm
+
+namespace qm {
+
+std::string POVidentifier(const POVidentifiers& distinct, const std::string& name) {
+  if (!distinct.empty()) {
+    auto it = distinct.find(name);
+    if (it != distinct.end()) return it->second;
+  }
+  return POVescapeName(name);
 }
 
 }  // namespace qm

@@ -1,11 +1,10 @@
 // The PostScript page writer: page fit, then one drawing pass per visible
 // layer entry, walking the top structure through all its references.
 //
-// The fast walk skips every element that is not on the pass's layer before
-// copying it, and every reference whose structure holds nothing on that
-// layer, down to any depth. Nothing it skips can write a byte (elements on
-// other layers write nothing, and the short-wire message only comes from
-// wires that are drawn), so its output is the plain walk's.
+// A pass walks only what can draw on its layer (WalkSpec::layer): nothing
+// it leaves out can write a byte (elements on other layers write nothing,
+// and the short-wire message only comes from wires that are drawn), so its
+// output is that of a walk through everything.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -14,7 +13,6 @@
 
 #include "common/out.h"
 #include "common/progress.h"
-#include "common/walkmode.h"
 #include "geom/extent.h"
 #include "geom/outline.h"
 #include "geom/transf.h"
@@ -82,38 +80,27 @@ class Line {
   int n_ = 0;
 };
 
-// The 32-bit product of a lattice index and a spacing, wrapping as the
-// hardware does.
-inline int32_t latticeOffset(int32_t i, int32_t space) {
-  return static_cast<int32_t>(static_cast<uint32_t>(i) * static_cast<uint32_t>(space));
+// How a page walks: arrays as lattice translation, then the array's
+// placement; references in the top structure composed with the identity.
+WalkSpec pageSpec(const LayerEntry& e) {
+  WalkSpec spec;
+  spec.members = MemberOrder::LatticeThenPlacement;
+  spec.composeTopRefs = true;
+  spec.layer = e.gdsno;
+  return spec;
 }
 
-class PSpass {
+// Draws the placed elements of one pass.
+class PSpainter final : public PlacedSink {
  public:
-  // `lib` may be null for a pass that draws single elements only.
-  PSpass(Out& f, const GDSlibrary* lib) : f_(f), lib_(lib), plain_(plainWalks()) {}
+  explicit PSpainter(Out& f) : f_(f) {}
 
   void begin(const LayerEntry& e) {
     e_ = &e;
     fontRef_ = PSfontName(e.name);
   }
-  bool plain() const { return plain_; }
 
-  // The top structure's own cells, as stored.
-  void top(const GDSstruct& s) {
-    for (const GDScell& c : s.cells) {
-      switch (c.kind) {
-        case KIND_BOUNDARY: boundary(s.boundary(c)); break;
-        case KIND_PATH: path(s.path(c)); break;
-        case KIND_SREF: sref(s.sref(c), GDSidentity); break;
-        case KIND_AREF: aref(s.aref(c), GDSidentity); break;
-        case KIND_TEXT: text(s.text(c), GDSidentity); break;
-        default: break;
-      }
-    }
-  }
-
-  void boundary(const GDSboundary& b) {
+  void boundary(const GDSboundary& b) override {
     if (b.layer != e_->gdsno || b.npoints <= 0) return;
     if (GDSisRectangle(b)) {
       const GDSpoint p0 = b.points[0];
@@ -140,14 +127,14 @@ class PSpass {
     }
   }
 
-  void path(const GDSpath& p) {
+  void path(const GDSpath& p) override {
     if (p.layer != e_->gdsno) return;
     GDSboundary outline = PathToBoundary(p, outline_);
     if (outline.npoints <= 0 || !outline.points) return;
     boundary(outline);
   }
 
-  void text(const GDStext& t, const GDStransf& parent) {
+  void text(const GDStext& t, const GDStransf& parent) override {
     if (t.layer != e_->gdsno) return;
     double size = 20 * t.mag;
     char buf[64];
@@ -165,72 +152,7 @@ class PSpass {
     Line().ch(' ').point(o).text(" t\n").to(f_);
   }
 
-  void sref(const GDSsref& r, const GDStransf& parent) {
-    if (skip(r.structptr)) return;
-    GDStransf m = GDScomposeTransf(r.transf, parent);
-    cells(r.structptr, m);
-  }
-
-  void aref(const GDSaref& a, const GDStransf& parent) {
-    if (skip(a.structptr)) return;
-    GDStransf p = GDScomposeTransf(a.transf, parent);
-    for (int32_t i = 0; i < a.cols; ++i) {
-      for (int32_t j = 0; j < a.rows; ++j) {
-        GDStransf o = GDSoffsetTransf(
-            GDSidentity, GDSpoint{latticeOffset(i, a.colspace), latticeOffset(j, a.rowspace)});
-        GDStransf m = GDScomposeTransf(o, p);
-        cells(a.structptr, m);
-      }
-    }
-  }
-
  private:
-  // Whether the fast walk can leave out a reference to this structure.
-  bool skip(int32_t structptr) const {
-    if (plain_) return false;
-    return structptr < 0 || !hasLayerBelow(*lib_, structptr, e_->gdsno);
-  }
-
-  // The cells of a referenced structure under the accumulated transform t:
-  // boundaries and paths are drawn from transformed copies.
-  void cells(int32_t structptr, const GDStransf& t) {
-    Descent d(*lib_, structptr);
-    const GDSstruct* s = d.target();
-    if (!s) return;
-    for (const GDScell& c : s->cells) {
-      switch (c.kind) {
-        case KIND_BOUNDARY: {
-          const GDSboundary& b = s->boundary(c);
-          if (!plain_ && b.layer != e_->gdsno) break;
-          GDSboundary copy = b;
-          copy.points = copyPoints(b.points, b.npoints);
-          GDStransfBoundary(copy, t);
-          boundary(copy);
-          break;
-        }
-        case KIND_PATH: {
-          const GDSpath& p = s->path(c);
-          if (!plain_ && p.layer != e_->gdsno) break;
-          GDSpath copy = p;
-          copy.points = copyPoints(p.points, p.npoints);
-          GDStransfPath(copy, t);
-          path(copy);
-          break;
-        }
-        case KIND_SREF: sref(s->sref(c), t); break;
-        case KIND_AREF: aref(s->aref(c), t); break;
-        case KIND_TEXT: text(s->text(c), t); break;
-        default: break;
-      }
-    }
-  }
-
-  GDSpoint* copyPoints(const GDSpoint* p, int32_t n) {
-    if (n <= 0 || !p) return nullptr;
-    points_.assign(p, p + n);
-    return points_.data();
-  }
-
   void polygon(const GDSboundary& b) {
     const GDSpoint* p = b.points;
     int32_t n = b.npoints;
@@ -250,56 +172,54 @@ class PSpass {
   }
 
   Out& f_;
-  const GDSlibrary* lib_;
-  const bool plain_;
   const LayerEntry* e_ = nullptr;
   std::string fontRef_;
-  std::vector<GDSpoint> points_;   // transformed copy of one element
   std::vector<GDSpoint> outline_;  // outline of one wire
 };
 
 }  // namespace
 
 void PSwriteBoundary(Out& f, const GDSboundary& b, const LayerEntry& e) {
-  PSpass pass(f, nullptr);
-  pass.begin(e);
-  pass.boundary(b);
+  PSpainter paint(f);
+  paint.begin(e);
+  paint.boundary(b);
 }
 
 void PSwritePath(Out& f, const GDSpath& p, const LayerEntry& e) {
-  PSpass pass(f, nullptr);
-  pass.begin(e);
-  pass.path(p);
+  PSpainter paint(f);
+  paint.begin(e);
+  paint.path(p);
 }
 
 void PSwriteSref(Out& f, const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent,
                  const LayerEntry& e) {
-  PSpass pass(f, &lib);
-  pass.begin(e);
-  pass.sref(r, parent);
+  PSpainter paint(f);
+  paint.begin(e);
+  walkPlacedSref(lib, r, parent, pageSpec(e), paint);
 }
 
 void PSwriteAref(Out& f, const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent,
                  const LayerEntry& e) {
-  PSpass pass(f, &lib);
-  pass.begin(e);
-  pass.aref(a, parent);
+  PSpainter paint(f);
+  paint.begin(e);
+  walkPlacedAref(lib, a, parent, pageSpec(e), paint);
 }
 
 void PSwriteText(Out& f, const GDStext& t, const GDStransf& parent, const LayerEntry& e) {
-  PSpass pass(f, nullptr);
-  pass.begin(e);
-  pass.text(t, parent);
+  PSpainter paint(f);
+  paint.begin(e);
+  paint.text(t, parent);
 }
 
 void PSwritePage(const GDSlibrary& lib, LayerTable& table, const std::string& psPath,
-                 const std::string& configPath, const std::string& top, Progress* progress) {
+                 const std::string& configPath, const std::string& top, const Walks& walks,
+                 Progress* progress) {
   if (LoadLayerConfig(configPath, table) < 2) return;
-  PSdrawPage(lib, table, psPath, top, progress);
+  PSdrawPage(lib, table, psPath, top, walks, progress);
 }
 
 void PSdrawPage(const GDSlibrary& lib, const LayerTable& table, const std::string& psPath,
-                const std::string& top, Progress* progress) {
+                const std::string& top, const Walks& walks, Progress* progress) {
   const int count = table.layerCount;
   std::unique_ptr<Out> file = openOutFile(psPath);
   if (!file) fatal("Couldn't open %s for writing. Aborting...\n", psPath.c_str());
@@ -318,7 +238,7 @@ void PSdrawPage(const GDSlibrary& lib, const LayerTable& table, const std::strin
 
   // Page fit. Nothing drawn counts as an extent of one point at the
   // origin; the differences are taken wide enough never to overflow.
-  GDSbbox e = GDSbboxStruct(lib, *s);
+  GDSbbox e = walks.extent(lib, *s);
   if (e.empty()) e = GDSbbox{0, 0, 0, 0};
   double scalex = 52020.0 / static_cast<double>(static_cast<int64_t>(e.maxx) - e.minx);
   double scaley = 67320.0 / static_cast<double>(static_cast<int64_t>(e.maxy) - e.miny);
@@ -329,8 +249,7 @@ void PSdrawPage(const GDSlibrary& lib, const LayerTable& table, const std::strin
   f.printf("%f %f translate\n", 45.9 / scale - e.minx / 100.0, 59.4 / scale - e.miny / 100.0);
   f.put(std::string_view("0 setlinewidth\n"));
 
-  PSpass pass(f, &lib);
-  TopDescent guard(lib, *s);
+  PSpainter paint(f);
   for (int i = 1; i < count; ++i) {
     const LayerEntry& entry = table[i];
     if (entry.hidden) continue;
@@ -340,9 +259,8 @@ void PSdrawPage(const GDSlibrary& lib, const LayerTable& table, const std::strin
     f.put('\n');
     f.printf("gsave\n%.3f %.3f %.3f setrgbcolor\nnewpath\n", colour(entry.red), colour(entry.green),
              colour(entry.blue));
-    if (!pass.plain() && !hasLayerBelow(lib, *s, entry.gdsno)) continue;
-    pass.begin(entry);
-    pass.top(*s);
+    paint.begin(entry);
+    walks.place(lib, *s, pageSpec(entry), paint);
   }
   f.put(std::string_view("showpage\n"));
   closeOutFile(*file, psPath);

@@ -6,6 +6,7 @@
 
 #include "common/out.h"
 #include "gds/model.h"
+#include "geom/walk.h"
 #include "layers/config.h"
 
 namespace qm {
@@ -17,16 +18,18 @@ void PSwritePrologue(Out& f);
 void PSwriteHatch(Out& f, const LayerEntry& e);
 
 // Opens and reads the configuration into `table`, then writes the page.
-// `progress`, when given, hears the layer being drawn.
+// `walks` measures the top structure and walks each pass; `progress`, when
+// given, hears the layer being drawn.
 void PSwritePage(const GDSlibrary& lib, LayerTable& table, const std::string& psPath,
-                 const std::string& configPath, const std::string& top, Progress* progress = nullptr);
+                 const std::string& configPath, const std::string& top, const Walks& walks = fastWalks(),
+                 Progress* progress = nullptr);
 // The page alone, from a table already read (at least one layer block).
 void PSdrawPage(const GDSlibrary& lib, const LayerTable& table, const std::string& psPath,
-                const std::string& top, Progress* progress = nullptr);
+                const std::string& top, const Walks& walks = fastWalks(), Progress* progress = nullptr);
 
-// The element writers of one drawing pass (the pass of entry `e`). The page
-// writer uses its own walker with reused scratch space; these are the same
-// drawing for a single element.
+// The element writers of one drawing pass (the pass of entry `e`): the
+// drawing the page writer does, for a single element (references walked
+// with their structures).
 void PSwriteBoundary(Out& f, const GDSboundary& b, const LayerEntry& e);
 void PSwritePath(Out& f, const GDSpath& p, const LayerEntry& e);
 void PSwriteSref(Out& f, const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent,

@@ -317,17 +317,14 @@ class Writer {
   std::map<HatchKey, int> hatches_;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+int Run(const std::vector<std::string>& args) {
   if (!args.empty() && (args[0] == "-h" || args[0] == "--help")) {
     qm::out().put(std::string_view(kUsage));
-    qm::finish(0);
+    return 0;
   }
   if (args.size() > 2 || (!args.empty() && args[0].size() > 1 && args[0][0] == '-')) {
     qm::err().put(std::string_view(kUsage));
-    qm::finish(1);
+    return 1;
   }
   const std::string in = args.empty() ? "-" : args[0];
   const std::string outPath = args.size() < 2 ? "-" : args[1];
@@ -343,11 +340,29 @@ int main(int argc, char** argv) {
     Writer(qm::out(), plot).write();
     qm::out().flush();
     if (qm::out().failed()) qm::fatal("plot2svg: cannot write standard output\n");
-    qm::finish(0);
+    return 0;
   }
   std::unique_ptr<qm::Out> file = qm::openOutFile(outPath);
   if (!file) qm::fatal("plot2svg: cannot open %s for writing: %s\n", outPath.c_str(), std::strerror(errno));
   Writer(*file, plot).write();
   if (!file->close()) qm::fatal("plot2svg: cannot write %s\n", outPath.c_str());
-  qm::finish(0);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qm::Out out(1, false);
+  qm::Out err(2, false, std::size_t{1} << 16);
+  qm::StdStreams streams(out, err);
+  int status;
+  try {
+    status = Run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const qm::Failure& f) {
+    (f.onStdout ? out : err).put(f.message);
+    status = f.status;
+  }
+  out.flush();
+  err.flush();
+  return status;
 }

@@ -1,9 +1,9 @@
-#include "geom/transf.h"
+#include "gds/transf.h"
 
 #include <cmath>
 
 #include "common/out.h"
-#include "geom/numeric.h"
+#include "gds/numeric.h"
 
 namespace qm {
 
