@@ -121,6 +121,19 @@ class SvgWriter {
   uint32_t textChild(int32_t idx, int32_t layer, const Linear& l);
   uint32_t textDef(int32_t idx, int32_t layer, const Linear& l);
 
+  // Whole structures: all visible layers in one definition (see below).
+  struct Whole {
+    int state = 0;  // 0 not looked at, 1 being looked at, 2 known
+    bool drawn = false;    // something visible below
+    bool stacks = false;   // its instances and own shapes lie apart, down to any depth
+    bool hatched = false;  // a hatched layer below
+    Box box;               // extent of what is drawn, in its own frame
+    uint32_t id = 0;
+  };
+  const Whole& whole(int32_t idx);
+  uint32_t wholeDef(int32_t idx);
+  void putArray(const GDSaref& a, uint32_t child, uint32_t row);
+
   void putPolygon(const GDSpoint* p, int32_t n);
   void putBoundary(const GDSboundary& b);
   void putUse(char kind, uint32_t id, const GDStransf& t);
@@ -137,6 +150,8 @@ class SvgWriter {
   std::map<std::tuple<int32_t, int32_t, double, double, double, double>, uint32_t> textIds_;
   std::unordered_map<uint32_t, Box> textBox_;  // in the frame of each text definition (y down)
   std::vector<GDSpoint> outline_;
+  std::vector<Whole> whole_;
+  std::vector<int> shown_;  // visible entries, in table order
 };
 
 uint64_t geomKey(int32_t idx, int32_t layer) {
@@ -486,6 +501,249 @@ uint32_t SvgWriter::textDef(int32_t idx, int32_t layer, const Linear& l) {
 }
 
 // ---------------------------------------------------------------------------
+// Whole structures. When the instances and the own shapes of every
+// structure below the top lie apart (their extents do not even touch), a
+// structure drawn with all its layers at once, in table order, shows what
+// the layer passes show: no instance covers another. Then each structure is
+// written once with every layer it holds, and the document draws the top
+// once, which keeps the file about as large as the library and the viewer's
+// work to one instance per placement. Hatching is then a pattern fill in
+// the frame of each instance, so structures that hold a hatched layer must
+// be placed by translations alone (the lines keep their angle and spacing;
+// their phase follows the instance).
+
+// The extent of box b placed by t.
+Box placedBox(const Box& b, const GDStransf& t) {
+  Box r;
+  if (b.empty()) return r;
+  for (double x : {b.x0, b.x1})
+    for (double y : {b.y0, b.y1}) r.add(t.a * x + t.b * y + t.tx, t.c * x + t.d * y + t.ty);
+  return r;
+}
+
+bool translation(const GDStransf& t) { return t.a == 1 && t.b == 0 && t.c == 0 && t.d == 1; }
+
+// Whether the boxes lie apart; false also when finding out would take long.
+bool apart(std::vector<Box>& boxes) {
+  std::sort(boxes.begin(), boxes.end(), [](const Box& p, const Box& q) { return p.x0 < q.x0; });
+  std::size_t budget = 64 * boxes.size() + 1000000;
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    for (std::size_t j = i + 1; j < boxes.size() && boxes[j].x0 <= boxes[i].x1; ++j) {
+      if (boxes[j].y0 <= boxes[i].y1 && boxes[i].y0 <= boxes[j].y1) return false;
+      if (--budget == 0) return false;
+    }
+  }
+  return true;
+}
+
+const SvgWriter::Whole& SvgWriter::whole(int32_t idx) {
+  Whole& w0 = whole_[static_cast<std::size_t>(idx)];
+  if (w0.state == 2) return w0;
+  if (w0.state == 1) {  // a cycle (callers exclude them): never whole
+    return w0;
+  }
+  w0.state = 1;
+  const GDSstruct& s = lib_.structs[static_cast<std::size_t>(idx)];
+  const auto shown = [&](int32_t layer) {
+    for (int e : shown_)
+      if (table_[e].gdsno == layer) return true;
+    return false;
+  };
+  const auto hatchedLayer = [&](int32_t layer) {
+    for (int e : shown_) {
+      const LayerEntry& le = table_[e];
+      if (le.gdsno == layer && !le.fill && (le.hatch == 1 || le.hatch == 2)) return true;
+    }
+    return false;
+  };
+  bool stacks = true, hatched = false;
+  Box own;
+  std::vector<Box> boxes;
+  const auto child = [&](int32_t ptr, const GDStransf& t, const Box* lattice) {
+    const Whole& c = whole(ptr);
+    if (!c.drawn) return;
+    stacks = stacks && c.stacks && (!c.hatched || translation(t));
+    hatched = hatched || c.hatched;
+    Box b = c.box;
+    if (lattice) {
+      Box m;
+      m.add(b, lattice->x0, lattice->y0);
+      m.add(b, lattice->x1, lattice->y1);
+      b = m;
+    }
+    boxes.push_back(placedBox(b, t));
+  };
+  for (const GDScell& c : s.cells) {
+    switch (c.kind) {
+      case KIND_BOUNDARY: {
+        const GDSboundary& b = s.boundary(c);
+        if (b.npoints < 2 || !b.points || !shown(b.layer)) break;
+        for (int32_t i = 0; i < b.npoints; ++i) own.add(b.points[i].x, b.points[i].y);
+        hatched = hatched || hatchedLayer(b.layer);
+        break;
+      }
+      case KIND_PATH: {
+        const GDSpath& p = s.path(c);
+        if (p.npoints < 2 || !shown(p.layer)) break;
+        switch (PathOutline(p, outline_)) {
+          case OutlineResult::Short: break;
+          case OutlineResult::Reversal: stacks = false; break;
+          case OutlineResult::Ok:
+            for (int32_t i = 0; i < 2 * p.npoints + 1; ++i) own.add(outline_[i].x, outline_[i].y);
+            hatched = hatched || hatchedLayer(p.layer);
+            break;
+        }
+        break;
+      }
+      case KIND_SREF: {
+        const GDSsref& r = s.sref(c);
+        if (r.structptr >= 0) child(r.structptr, r.transf, nullptr);
+        break;
+      }
+      case KIND_AREF: {
+        const GDSaref& a = s.aref(c);
+        if (a.structptr < 0 || a.cols <= 0 || a.rows <= 0) break;
+        const double ex = static_cast<double>(a.cols - 1) * a.colspace;
+        const double ey = static_cast<double>(a.rows - 1) * a.rowspace;
+        if (std::fabs(ex) > INT32_MAX || std::fabs(ey) > INT32_MAX) stacks = false;  // the lattice wraps
+        const Whole& cw = whole(a.structptr);
+        if (cw.drawn) {
+          // Members apart from each other.
+          if (a.cols > 1 && !(cw.box.x1 - cw.box.x0 < std::fabs(static_cast<double>(a.colspace)))) stacks = false;
+          if (a.rows > 1 && !(cw.box.y1 - cw.box.y0 < std::fabs(static_cast<double>(a.rowspace)))) stacks = false;
+        }
+        Box lattice;
+        lattice.add(0, 0);
+        lattice.add(ex, ey);
+        child(a.structptr, a.transf, &lattice);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  if (!own.empty()) boxes.push_back(own);
+  Whole& w = whole_[static_cast<std::size_t>(idx)];
+  w.state = 2;
+  w.drawn = !boxes.empty();
+  w.hatched = hatched;
+  for (const Box& b : boxes) w.box.add(b, 0, 0);
+  w.stacks = stacks && (boxes.size() < 2 || apart(boxes));
+  return w;
+}
+
+// Translated members of an array, as the layer definitions place them.
+void SvgWriter::putArray(const GDSaref& a, uint32_t child, uint32_t row) {
+  const GDStransf& t = a.transf;
+  const bool linear = !(translation(t) && t.tx == 0 && t.ty == 0);
+  if (linear) {
+    f_->put("<g transform=\"matrix(");
+    putNum(*f_, t.a);
+    f_->put(' ');
+    putNum(*f_, t.c);
+    f_->put(' ');
+    putNum(*f_, t.b);
+    f_->put(' ');
+    putNum(*f_, t.d);
+    f_->put(' ');
+    putNum(*f_, t.tx);
+    f_->put(' ');
+    putNum(*f_, t.ty);
+    f_->put(")\">\n");
+  }
+  if (row) {
+    for (int32_t j = 0; j < a.rows; ++j) putTranslatedUse('r', row, 0, latticeOffset(j, a.rowspace));
+  } else {
+    for (int32_t i = 0; i < a.cols; ++i)
+      for (int32_t j = 0; j < a.rows; ++j)
+        putTranslatedUse('g', child, latticeOffset(i, a.colspace), latticeOffset(j, a.rowspace));
+  }
+  if (linear) f_->put("</g>\n");
+}
+
+uint32_t SvgWriter::wholeDef(int32_t idx) {
+  Whole& w = whole_[static_cast<std::size_t>(idx)];
+  if (!w.drawn) return 0;
+  if (w.id) return w.id;
+  const GDSstruct& s = lib_.structs[static_cast<std::size_t>(idx)];
+  struct Ref {
+    uint32_t child = 0;
+    uint32_t row = 0;
+  };
+  std::vector<Ref> refs(s.srefs.size() + s.arefs.size());
+  for (const GDScell& c : s.cells) {
+    if (c.kind == KIND_SREF) {
+      const GDSsref& r = s.sref(c);
+      if (r.structptr >= 0) refs[c.idx].child = wholeDef(r.structptr);
+    } else if (c.kind == KIND_AREF) {
+      const GDSaref& a = s.aref(c);
+      if (a.structptr < 0 || a.cols <= 0 || a.rows <= 0) continue;
+      Ref& ref = refs[s.srefs.size() + c.idx];
+      ref.child = wholeDef(a.structptr);
+      if (ref.child && a.cols > 1 && a.rows > 1) {
+        ref.row = ++next_;
+        f_->put("<g id=\"");
+        putId(*f_, 'r', ref.row);
+        f_->put("\">\n");
+        for (int32_t i = 0; i < a.cols; ++i) putTranslatedUse('g', ref.child, latticeOffset(i, a.colspace), 0);
+        f_->put("</g>\n");
+      }
+    }
+  }
+  const uint32_t id = ++next_;
+  f_->put("<g id=\"");
+  putId(*f_, 'g', id);
+  f_->put("\"><title>");
+  SVGputEscaped(*f_, s.strname);
+  f_->put("</title>\n");
+  // The own shapes, one group per visible layer entry in table order.
+  for (int e : shown_) {
+    const LayerEntry& entry = table_[e];
+    bool open = false;
+    for (const GDScell& c : s.cells) {
+      const bool shape = (c.kind == KIND_BOUNDARY && s.boundary(c).layer == entry.gdsno) ||
+                         (c.kind == KIND_PATH && s.path(c).layer == entry.gdsno);
+      if (!shape) continue;
+      if (c.kind == KIND_PATH && PathOutline(s.path(c), outline_) != OutlineResult::Ok) continue;
+      if (c.kind == KIND_BOUNDARY && (s.boundary(c).npoints < 2 || !s.boundary(c).points)) continue;
+      if (!open) {
+        const std::string colour = colourOf(entry);
+        f_->put("<g fill=\"");
+        if (entry.fill) {
+          f_->put(colour);
+        } else if (entry.hatch == 1 || entry.hatch == 2) {
+          f_->put("url(#");
+          putId(*f_, 'p', static_cast<uint32_t>(e));
+          f_->put(')');
+        } else {
+          f_->put("none");
+        }
+        f_->put("\" stroke=\"");
+        f_->put(colour);
+        f_->put("\">\n");
+        open = true;
+      }
+      if (c.kind == KIND_BOUNDARY) putBoundary(s.boundary(c));
+      else putPolygon(outline_.data(), 2 * s.path(c).npoints + 1);
+    }
+    if (open) f_->put("</g>\n");
+  }
+  // The instances, which lie apart.
+  for (const GDScell& c : s.cells) {
+    if (c.kind == KIND_SREF) {
+      const Ref& ref = refs[c.idx];
+      if (ref.child) putUse('g', ref.child, s.sref(c).transf);
+    } else if (c.kind == KIND_AREF) {
+      const Ref& ref = refs[s.srefs.size() + c.idx];
+      if (ref.child) putArray(s.aref(c), ref.child, ref.row);
+    }
+  }
+  f_->put("</g>\n");
+  w.id = id;
+  return id;
+}
+
+// ---------------------------------------------------------------------------
 // Hatching: the page's pattern cell, in the page's units and at its place
 // on the page, expressed in database units.
 
@@ -625,6 +883,40 @@ void SvgWriter::write(const GDSstruct& top, int32_t topIdx, const GDSbbox& exten
   f_->put("</title>\n<style>path{vector-effect:non-scaling-stroke}text{white-space:pre}</style>\n<defs>\n");
   f_->put(texts.str());
 
+  // The root frame: database units with y up, the view's corner at the
+  // origin.
+  const auto putRoot = [&] {
+    f_->put("<g transform=\"matrix(1 0 0 -1 ");
+    putNum(*f_, margin - vx0);
+    f_->put(' ');
+    putNum(*f_, margin + vy1);
+    f_->put(")\" stroke-width=\"1\" font-family=\"Helvetica, Arial, sans-serif\">\n");
+  };
+  bool texted = false;
+  for (const Pass& p : passes) texted = texted || p.text;
+  if (!texted && !reachesCycle(lib_, topIdx)) {
+    for (const Pass& p : passes) shown_.push_back(p.entry);
+    whole_.assign(lib_.structs.size(), Whole{});
+    if (whole(topIdx).stacks) {
+      for (const Pass& p : passes) {
+        const LayerEntry& entry = table_[p.entry];
+        if (!entry.fill && (entry.hatch == 1 || entry.hatch == 2) && hasLayerBelow(lib_, topIdx, entry.gdsno))
+          putPattern(p.entry, entry, scale, e);
+      }
+      const uint32_t id = wholeDef(topIdx);
+      f_->put("</defs>\n");
+      putRoot();
+      if (id) {
+        f_->put("<use href=\"#");
+        putId(*f_, 'g', id);
+        f_->put("\"/>\n");
+      }
+      f_->put("</g>\n</svg>\n");
+      return;
+    }
+    shown_.clear();
+  }
+
   for (Pass& p : passes) p.geom = geomDef(topIdx, table_[p.entry].gdsno);
   const auto putView = [&] {
     f_->put("x=\"");
@@ -651,12 +943,7 @@ void SvgWriter::write(const GDSstruct& top, int32_t topIdx, const GDSbbox& exten
   }
   f_->put("</defs>\n");
 
-  // Database units with y up, the view's corner at the origin.
-  f_->put("<g transform=\"matrix(1 0 0 -1 ");
-  putNum(*f_, margin - vx0);
-  f_->put(' ');
-  putNum(*f_, margin + vy1);
-  f_->put(")\" stroke-width=\"1\" font-family=\"Helvetica, Arial, sans-serif\">\n");
+  putRoot();
   for (const Pass& p : passes) {
     const LayerEntry& entry = table_[p.entry];
     if (!p.geom && !p.text) continue;
