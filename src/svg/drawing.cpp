@@ -523,15 +523,30 @@ Box placedBox(const Box& b, const GDStransf& t) {
 
 bool translation(const GDStransf& t) { return t.a == 1 && t.b == 0 && t.c == 0 && t.d == 1; }
 
-// Whether the boxes lie apart; false also when finding out would take long.
-bool apart(std::vector<Box>& boxes) {
-  std::sort(boxes.begin(), boxes.end(), [](const Box& p, const Box& q) { return p.x0 < q.x0; });
-  std::size_t budget = 64 * boxes.size() + 1000000;
-  for (std::size_t i = 0; i < boxes.size(); ++i) {
-    for (std::size_t j = i + 1; j < boxes.size() && boxes[j].x0 <= boxes[i].x1; ++j) {
-      if (boxes[j].y0 <= boxes[i].y1 && boxes[i].y0 <= boxes[j].y1) return false;
-      if (--budget == 0) return false;
+// Whether every instance lies apart from the other instances and from
+// every own shape (own shapes may overlap each other: they are written in
+// table order); false also when finding out would take long.
+struct Item {
+  Box box;
+  bool instance;
+};
+bool apart(std::vector<Item>& items) {
+  std::sort(items.begin(), items.end(), [](const Item& p, const Item& q) { return p.box.x0 < q.box.x0; });
+  std::size_t budget = 64 * items.size() + 1000000;
+  std::vector<const Item*> active[2];  // own shapes, instances
+  for (const Item& b : items) {
+    for (int k = b.instance ? 0 : 1; k < 2; ++k) {
+      std::vector<const Item*>& list = active[k];
+      std::size_t kept = 0;
+      for (const Item* a : list) {
+        if (a->box.x1 < b.box.x0) continue;  // wholly to the left of all that follows
+        list[kept++] = a;
+        if (a->box.y0 <= b.box.y1 && b.box.y0 <= a->box.y1) return false;
+        if (--budget == 0) return false;
+      }
+      list.resize(kept);
     }
+    active[b.instance ? 1 : 0].push_back(&b);
   }
   return true;
 }
@@ -558,7 +573,7 @@ const SvgWriter::Whole& SvgWriter::whole(int32_t idx) {
   };
   bool stacks = true, hatched = false;
   Box own;
-  std::vector<Box> boxes;
+  std::vector<Item> boxes;
   const auto child = [&](int32_t ptr, const GDStransf& t, const Box* lattice) {
     const Whole& c = whole(ptr);
     if (!c.drawn) return;
@@ -571,14 +586,16 @@ const SvgWriter::Whole& SvgWriter::whole(int32_t idx) {
       m.add(b, lattice->x1, lattice->y1);
       b = m;
     }
-    boxes.push_back(placedBox(b, t));
+    boxes.push_back({placedBox(b, t), true});
   };
   for (const GDScell& c : s.cells) {
     switch (c.kind) {
       case KIND_BOUNDARY: {
         const GDSboundary& b = s.boundary(c);
         if (b.npoints < 2 || !b.points || !shown(b.layer)) break;
+        own = Box{};
         for (int32_t i = 0; i < b.npoints; ++i) own.add(b.points[i].x, b.points[i].y);
+        boxes.push_back({own, false});
         hatched = hatched || hatchedLayer(b.layer);
         break;
       }
@@ -589,7 +606,9 @@ const SvgWriter::Whole& SvgWriter::whole(int32_t idx) {
           case OutlineResult::Short: break;
           case OutlineResult::Reversal: stacks = false; break;
           case OutlineResult::Ok:
+            own = Box{};
             for (int32_t i = 0; i < 2 * p.npoints + 1; ++i) own.add(outline_[i].x, outline_[i].y);
+            boxes.push_back({own, false});
             hatched = hatched || hatchedLayer(p.layer);
             break;
         }
@@ -622,13 +641,16 @@ const SvgWriter::Whole& SvgWriter::whole(int32_t idx) {
         break;
     }
   }
-  if (!own.empty()) boxes.push_back(own);
   Whole& w = whole_[static_cast<std::size_t>(idx)];
   w.state = 2;
   w.drawn = !boxes.empty();
   w.hatched = hatched;
-  for (const Box& b : boxes) w.box.add(b, 0, 0);
-  w.stacks = stacks && (boxes.size() < 2 || apart(boxes));
+  bool instances = false;
+  for (const Item& b : boxes) {
+    w.box.add(b.box, 0, 0);
+    instances = instances || b.instance;
+  }
+  w.stacks = stacks && (!instances || apart(boxes));
   return w;
 }
 
