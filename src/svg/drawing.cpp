@@ -7,7 +7,12 @@
 // elements for the references whose structures hold something on it. So
 // every structure is written once per layer it holds (children before
 // parents), and the layers stack across instances exactly as the page's
-// passes do.
+// passes do. When the instances lie apart at every level, each structure
+// is written once with all its layers instead, and the top drawn once (see
+// "Whole structures" below).
+//
+// Inside a definition no whitespace separates the elements: a browser
+// copies every node of a definition, text nodes too, for each instance.
 //
 // The root group turns database units with y up into the picture. Hatching
 // is a pattern in that root frame, shown through a mask made of the layer's
@@ -172,7 +177,7 @@ void SvgWriter::putPolygon(const GDSpoint* p, int32_t n) {
     q = formatInt(q, p[i].y);
     f_->commit(q);
   }
-  f_->put("Z\"/>\n");
+  f_->put("Z\"/>");
 }
 
 void SvgWriter::putBoundary(const GDSboundary& b) {
@@ -192,8 +197,8 @@ void SvgWriter::putBoundary(const GDSboundary& b) {
     q = formatInt(q, p2.y);
     *q++ = 'H';
     q = formatInt(q, p0.x);
-    std::memcpy(q, "Z\"/>\n", 5);
-    f_->commit(q + 5);
+    std::memcpy(q, "Z\"/>", 4);
+    f_->commit(q + 4);
     return;
   }
   putPolygon(b.points, b.npoints);
@@ -219,7 +224,7 @@ void SvgWriter::putUse(char kind, uint32_t id, const GDStransf& t) {
   putNum(*f_, t.tx);
   f_->put(' ');
   putNum(*f_, t.ty);
-  f_->put(")\"/>\n");
+  f_->put(")\"/>");
 }
 
 void SvgWriter::putTranslatedUse(char kind, uint32_t id, double x, double y) {
@@ -236,7 +241,7 @@ void SvgWriter::putTranslatedUse(char kind, uint32_t id, double x, double y) {
     putNum(*f_, y);
     f_->put('"');
   }
-  f_->put("/>\n");
+  f_->put("/>");
 }
 
 // ---------------------------------------------------------------------------
@@ -286,7 +291,7 @@ uint32_t SvgWriter::geomDef(int32_t idx, int32_t layer) {
         ref.row = ++next_;
         f_->put("<g id=\"");
         putId(*f_, 'r', ref.row);
-        f_->put("\">\n");
+        f_->put("\">");
         for (int32_t i = 0; i < a.cols; ++i) putTranslatedUse('g', ref.child, latticeOffset(i, a.colspace), 0);
         f_->put("</g>\n");
       }
@@ -307,7 +312,7 @@ uint32_t SvgWriter::geomDef(int32_t idx, int32_t layer) {
   putId(*f_, 'g', id);
   f_->put("\"><title>");
   SVGputEscaped(*f_, s.strname);
-  f_->put("</title>\n");
+  f_->put("</title>");
   for (const GDScell& c : s.cells) {
     switch (c.kind) {
       case KIND_BOUNDARY: {
@@ -349,7 +354,7 @@ uint32_t SvgWriter::geomDef(int32_t idx, int32_t layer) {
           putNum(*f_, t.tx);
           f_->put(' ');
           putNum(*f_, t.ty);
-          f_->put(")\">\n");
+          f_->put(")\">");
         }
         if (ref.row) {
           for (int32_t j = 0; j < a.rows; ++j) putTranslatedUse('r', ref.row, 0, latticeOffset(j, a.rowspace));
@@ -358,7 +363,7 @@ uint32_t SvgWriter::geomDef(int32_t idx, int32_t layer) {
             for (int32_t j = 0; j < a.rows; ++j)
               putTranslatedUse('g', ref.child, latticeOffset(i, a.colspace), latticeOffset(j, a.rowspace));
         }
-        if (linear) f_->put("</g>\n");
+        if (linear) f_->put("</g>");
         break;
       }
       default:
@@ -433,7 +438,7 @@ uint32_t SvgWriter::textDef(int32_t idx, int32_t layer, const Linear& l) {
   Box box;
   f_->put("<g id=\"");
   putId(*f_, 't', id);
-  f_->put("\">\n");
+  f_->put("\">");
   for (const GDScell& c : s.cells) {
     switch (c.kind) {
       case KIND_TEXT: {
@@ -464,7 +469,7 @@ uint32_t SvgWriter::textDef(int32_t idx, int32_t layer, const Linear& l) {
           box.add(std::round(x) + s * 0.7 * size * static_cast<double>(t.string.size()), std::round(y) - s * size);
         }
         SVGputEscaped(*f_, t.string);
-        f_->put("</text>\n");
+        f_->put("</text>");
         break;
       }
       case KIND_SREF: {
@@ -671,7 +676,7 @@ void SvgWriter::putArray(const GDSaref& a, uint32_t child, uint32_t row) {
     putNum(*f_, t.tx);
     f_->put(' ');
     putNum(*f_, t.ty);
-    f_->put(")\">\n");
+    f_->put(")\">");
   }
   if (row) {
     for (int32_t j = 0; j < a.rows; ++j) putTranslatedUse('r', row, 0, latticeOffset(j, a.rowspace));
@@ -680,7 +685,7 @@ void SvgWriter::putArray(const GDSaref& a, uint32_t child, uint32_t row) {
       for (int32_t j = 0; j < a.rows; ++j)
         putTranslatedUse('g', child, latticeOffset(i, a.colspace), latticeOffset(j, a.rowspace));
   }
-  if (linear) f_->put("</g>\n");
+  if (linear) f_->put("</g>");
 }
 
 uint32_t SvgWriter::wholeDef(int32_t idx) {
@@ -706,7 +711,7 @@ uint32_t SvgWriter::wholeDef(int32_t idx) {
         ref.row = ++next_;
         f_->put("<g id=\"");
         putId(*f_, 'r', ref.row);
-        f_->put("\">\n");
+        f_->put("\">");
         for (int32_t i = 0; i < a.cols; ++i) putTranslatedUse('g', ref.child, latticeOffset(i, a.colspace), 0);
         f_->put("</g>\n");
       }
@@ -717,7 +722,7 @@ uint32_t SvgWriter::wholeDef(int32_t idx) {
   putId(*f_, 'g', id);
   f_->put("\"><title>");
   SVGputEscaped(*f_, s.strname);
-  f_->put("</title>\n");
+  f_->put("</title>");
   // The own shapes, one group per visible layer entry in table order.
   for (int e : shown_) {
     const LayerEntry& entry = table_[e];
@@ -742,13 +747,13 @@ uint32_t SvgWriter::wholeDef(int32_t idx) {
         }
         f_->put("\" stroke=\"");
         f_->put(colour);
-        f_->put("\">\n");
+        f_->put("\">");
         open = true;
       }
       if (c.kind == KIND_BOUNDARY) putBoundary(s.boundary(c));
       else putPolygon(outline_.data(), 2 * s.path(c).npoints + 1);
     }
-    if (open) f_->put("</g>\n");
+    if (open) f_->put("</g>");
   }
   // The instances, which lie apart.
   for (const GDScell& c : s.cells) {
