@@ -244,13 +244,40 @@ TEST(SvgDocument, StructuresApartHoldAllTheirLayersInOneDefinition) {
       }
     }
     EXPECT_EQ(defsPerTitle, (std::map<std::string, int>{{"LEAF", 1}, {"PLAIN", 1}, {"MID", 1}, {"TOP", 1}}));
-    // The leaf's layers in table order: filled, hatched, outlined.
+    // The leaf's layers in table order, a path each: filled, hatched, outlined.
     std::vector<std::string> fills;
-    for (pugi::xml_node g : leafDef.children("g")) fills.push_back(g.attribute("fill").value());
+    for (pugi::xml_node g : leafDef.children("path")) fills.push_back(g.attribute("fill").value());
     EXPECT_EQ(fills, (std::vector<std::string>{"#000000", "url(#p2)", "none"}));
     EXPECT_STREQ(root.child("use").attribute("href").value(),
                  (std::string("#") + doc.child("svg").child("defs").last_child().attribute("id").value()).c_str());
   }
+}
+
+// In a whole definition the shapes of one layer share a path where the
+// union is the same: every outline, and filled simple polygons written
+// turning left; a filled polygon that crosses itself keeps its own path.
+TEST(SvgDocument, ShapesOfALayerShareAPathWhereTheUnionStays) {
+  ModelBuilder b;
+  int32_t top = b.add("TOP");
+  for (int layer : {1, 2}) {
+    const int32_t dy = layer == 1 ? 0 : 1000;
+    b.boundary(top, layer, {{0, dy}, {0, 100 + dy}, {100, 100 + dy}, {100, dy}, {0, dy}});  // turning right
+    b.boundary(top, layer, {{50, dy}, {300, dy}, {150, 250 + dy}, {50, dy}});             // turning left
+    b.boundary(top, layer, {{400, dy}, {600, 200 + dy}, {600, dy}, {400, 200 + dy}, {400, dy}});  // crossing itself
+  }
+  svgtest::Drawing d = svgtest::draw(b.done(), block("filled", 1, "fill yes") + block("outlined", 2));
+  pugi::xml_document doc;
+  ASSERT_TRUE(svgtest::parse(d.svg, doc));
+  pugi::xml_node def = doc.child("svg").child("defs").find_child_by_attribute("g", "id", "g1");
+  ASSERT_TRUE(def);
+  std::vector<std::pair<std::string, std::string>> paths;
+  for (pugi::xml_node p : def.children("path")) paths.emplace_back(p.attribute("fill").value(), p.attribute("d").value());
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"#000000", "M0 0H100V100H0ZM50 0L300 0 150 250 50 0Z"},
+      {"#000000", "M400 0L600 200 600 0 400 200 400 0Z"},
+      {"none", "M0 1000H100V1100H0ZM50 1000L300 1000 150 1250 50 1000ZM400 1000L600 1200 600 1000 400 1200 400 1000Z"},
+  };
+  EXPECT_EQ(paths, expected);
 }
 
 TEST(SvgDocument, TextsUprightAtTheirPlaceWithThePageSize) {

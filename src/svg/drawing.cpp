@@ -659,6 +659,54 @@ const SvgWriter::Whole& SvgWriter::whole(int32_t idx) {
   return w;
 }
 
+// Whether the polygon (the closing point may repeat the first) is simple:
+// at least three corners, no edge meets another except its neighbours at
+// their shared corner. `reverse` tells whether it turns clockwise. Large
+// polygons and those spread wider than 2^26 units are not looked at (false).
+bool simplePolygon(const GDSpoint* p, int32_t n, bool* reverse) {
+  if (n > 1 && p[n - 1].x == p[0].x && p[n - 1].y == p[0].y) --n;
+  if (n < 3 || n > 64) return false;
+  const int64_t lim = int64_t{1} << 26;
+  std::vector<int64_t> x(static_cast<std::size_t>(n)), y(static_cast<std::size_t>(n));
+  for (int32_t i = 0; i < n; ++i) {
+    x[i] = static_cast<int64_t>(p[i].x) - p[0].x;
+    y[i] = static_cast<int64_t>(p[i].y) - p[0].y;
+    if (x[i] <= -lim || x[i] >= lim || y[i] <= -lim || y[i] >= lim) return false;
+  }
+  const auto orient = [&](int a, int b, int c) {
+    const int64_t v = (x[b] - x[a]) * (y[c] - y[a]) - (y[b] - y[a]) * (x[c] - x[a]);
+    return (v > 0) - (v < 0);
+  };
+  const auto within = [&](int a, int b, int c) {  // c on the line through a and b: between them?
+    return std::min(x[a], x[b]) <= x[c] && x[c] <= std::max(x[a], x[b]) && std::min(y[a], y[b]) <= y[c] &&
+           y[c] <= std::max(y[a], y[b]);
+  };
+  int64_t area = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t j = (i + 1) % n;
+    if (x[i] == x[j] && y[i] == y[j]) return false;
+    area += x[i] * y[j] - x[j] * y[i];
+  }
+  if (area == 0) return false;
+  for (int32_t i = 0; i < n; ++i) {
+    const int a = i, b = (i + 1) % n;
+    // The next edge must not fold back onto this one.
+    const int c = (i + 2) % n;
+    if (orient(a, b, c) == 0 && (x[b] - x[a]) * (x[c] - x[b]) + (y[b] - y[a]) * (y[c] - y[b]) < 0) return false;
+    for (int32_t j = i + 2; j < n; ++j) {
+      if (i == 0 && j == n - 1) continue;  // neighbours across the closing corner
+      const int d = j, e = (j + 1) % n;
+      const int o1 = orient(a, b, d), o2 = orient(a, b, e), o3 = orient(d, e, a), o4 = orient(d, e, b);
+      if (o1 * o2 < 0 && o3 * o4 < 0) return false;
+      if ((o1 == 0 && within(a, b, d)) || (o2 == 0 && within(a, b, e)) || (o3 == 0 && within(d, e, a)) ||
+          (o4 == 0 && within(d, e, b)))
+        return false;
+    }
+  }
+  *reverse = area < 0;
+  return true;
+}
+
 // Translated members of an array, as the layer definitions place them.
 void SvgWriter::putArray(const GDSaref& a, uint32_t child, uint32_t row) {
   const GDStransf& t = a.transf;
@@ -723,37 +771,92 @@ uint32_t SvgWriter::wholeDef(int32_t idx) {
   f_->put("\"><title>");
   SVGputEscaped(*f_, s.strname);
   f_->put("</title>");
-  // The own shapes, one group per visible layer entry in table order.
+  // The own shapes, layer entry by layer entry in table order. The shapes
+  // of one entry share one path wherever that draws the same: outlines
+  // alone always; filled or hatched shapes when each is a simple polygon,
+  // all written turned the same way, so that the nonzero rule fills their
+  // union. Every other shape has a path of its own.
   for (int e : shown_) {
     const LayerEntry& entry = table_[e];
-    bool open = false;
-    for (const GDScell& c : s.cells) {
-      const bool shape = (c.kind == KIND_BOUNDARY && s.boundary(c).layer == entry.gdsno) ||
-                         (c.kind == KIND_PATH && s.path(c).layer == entry.gdsno);
-      if (!shape) continue;
-      if (c.kind == KIND_PATH && PathOutline(s.path(c), outline_) != OutlineResult::Ok) continue;
-      if (c.kind == KIND_BOUNDARY && (s.boundary(c).npoints < 2 || !s.boundary(c).points)) continue;
-      if (!open) {
-        const std::string colour = colourOf(entry);
-        f_->put("<g fill=\"");
-        if (entry.fill) {
-          f_->put(colour);
-        } else if (entry.hatch == 1 || entry.hatch == 2) {
-          f_->put("url(#");
-          putId(*f_, 'p', static_cast<uint32_t>(e));
-          f_->put(')');
-        } else {
-          f_->put("none");
-        }
-        f_->put("\" stroke=\"");
+    const bool filled = entry.fill || entry.hatch == 1 || entry.hatch == 2;
+    const std::string colour = colourOf(entry);
+    const auto open = [&] {
+      f_->put("<path fill=\"");
+      if (entry.fill) {
         f_->put(colour);
-        f_->put("\">");
-        open = true;
+      } else if (filled) {
+        f_->put("url(#");
+        putId(*f_, 'p', static_cast<uint32_t>(e));
+        f_->put(')');
+      } else {
+        f_->put("none");
       }
-      if (c.kind == KIND_BOUNDARY) putBoundary(s.boundary(c));
-      else putPolygon(outline_.data(), 2 * s.path(c).npoints + 1);
+      f_->put("\" stroke=\"");
+      f_->put(colour);
+      f_->put("\" d=\"");
+    };
+    // Pass 0: the shapes that share a path; pass 1: the others.
+    for (int pass = 0; pass < 2; ++pass) {
+      bool opened = false;
+      for (const GDScell& c : s.cells) {
+        const GDSpoint* pts = nullptr;
+        int32_t n = 0;
+        bool rect = false;
+        if (c.kind == KIND_BOUNDARY) {
+          const GDSboundary& b = s.boundary(c);
+          if (b.layer != entry.gdsno || b.npoints < 2 || !b.points) continue;
+          pts = b.points;
+          n = b.npoints;
+          rect = GDSisRectangle(b);
+        } else if (c.kind == KIND_PATH) {
+          const GDSpath& p = s.path(c);
+          if (p.layer != entry.gdsno || PathOutline(p, outline_) != OutlineResult::Ok) continue;
+          pts = outline_.data();
+          n = 2 * p.npoints + 1;
+        } else {
+          continue;
+        }
+        bool reverse = false;
+        const bool shared = rect || !filled || simplePolygon(pts, n, &reverse);
+        if (shared != (pass == 0)) continue;
+        if (!opened || pass == 1) {
+          if (opened) f_->put("\"/>");
+          open();
+          opened = true;
+        }
+        char* q = f_->reserve(96);
+        if (rect) {
+          // Lower left corner first, turning left.
+          const int32_t x0 = std::min(pts[0].x, pts[2].x), x1 = std::max(pts[0].x, pts[2].x);
+          const int32_t y0 = std::min(pts[0].y, pts[2].y), y1 = std::max(pts[0].y, pts[2].y);
+          *q++ = 'M';
+          q = formatInt(q, x0);
+          *q++ = ' ';
+          q = formatInt(q, y0);
+          *q++ = 'H';
+          q = formatInt(q, x1);
+          *q++ = 'V';
+          q = formatInt(q, y1);
+          *q++ = 'H';
+          q = formatInt(q, x0);
+          *q++ = 'Z';
+          f_->commit(q);
+          continue;
+        }
+        f_->commit(q);
+        for (int32_t i = 0; i < n; ++i) {
+          const GDSpoint& p = pts[reverse ? n - 1 - i : i];
+          q = f_->reserve(32);
+          *q++ = i == 0 ? 'M' : i == 1 ? 'L' : ' ';
+          q = formatInt(q, p.x);
+          *q++ = ' ';
+          q = formatInt(q, p.y);
+          f_->commit(q);
+        }
+        f_->put('Z');
+      }
+      if (opened) f_->put("\"/>");
     }
-    if (open) f_->put("</g>");
   }
   // The instances, which lie apart.
   for (const GDScell& c : s.cells) {
