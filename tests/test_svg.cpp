@@ -188,6 +188,98 @@ TEST(SvgDocument, EachStructureOncePerLayerItHolds) {
                "#000000");
 }
 
+// Instances and own shapes that lie apart at every level: each structure is
+// written once with all its layers, in table order, and the top is drawn
+// once. Anything that could let one instance cover another (overlapping
+// instances or array members, texts, hatching under a turned placement)
+// keeps the layer passes.
+TEST(SvgDocument, StructuresApartHoldAllTheirLayersInOneDefinition) {
+  struct Case {
+    const char* what;
+    int change;
+    bool whole;
+  };
+  const Case cases[] = {
+      {"apart", 0, true},
+      {"overlapping instances", 1, false},
+      {"touching array members", 2, false},
+      {"hatched cell turned", 3, false},
+      {"a text on a visible layer", 4, false},
+      {"a text on a hidden layer", 5, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ModelBuilder b;
+    int32_t leaf = b.add("LEAF");
+    b.rect(leaf, 3, 0, 0, 100, 100).rect(leaf, 1, 0, 0, 100, 100).rect(leaf, 2, 20, 20, 80, 80);
+    int32_t plain = b.add("PLAIN");
+    b.rect(plain, 1, 0, 0, 50, 80);
+    int32_t mid = b.add("MID");
+    b.sref(mid, leaf, shift(0, 0));
+    b.aref(mid, leaf, 3, 2, c.change == 2 ? 100 : 150, 150, shift(200, 0));
+    b.sref(mid, plain, qm::GDSmakeTransf({1000, 0}, 1, 90, 2));  // turned, magnified: no hatching below
+    b.path(mid, 1, 0, 10, {{0, -100}, {600, -100}});
+    int32_t top = b.add("TOP");
+    b.sref(top, mid, shift(0, 0));
+    b.sref(top, mid, shift(c.change == 1 ? 500 : 3000, 0));
+    if (c.change == 3) b.sref(top, leaf, qm::GDSmakeTransf({0, 2000}, 0, 90, 1));
+    if (c.change == 4) b.text(top, 1, "T", shift(0, 3000));
+    if (c.change == 5) b.text(top, 4, "T", shift(0, 3000));
+    std::string cfg = block("one", 1, "fill yes") + block("two", 2, "hatch single angle 45 step 1") +
+                      block("three", 3) + block("four", 4, "", true);
+    svgtest::Drawing d = svgtest::draw(b.done(), cfg);
+    pugi::xml_document doc;
+    ASSERT_TRUE(svgtest::parse(d.svg, doc));
+    expectChildrenBeforeParents(doc);
+    pugi::xml_node root = doc.child("svg").child("g");
+    const bool whole = !root.child("g") && std::distance(root.children("use").begin(), root.children("use").end()) == 1;
+    EXPECT_EQ(whole, c.whole);
+    if (!whole) continue;
+    std::map<std::string, int> defsPerTitle;
+    pugi::xml_node leafDef;
+    for (pugi::xml_node n : svgtest::elements(doc)) {
+      if (std::string(n.name()) == "title" && std::string(n.parent().name()) == "g") {
+        ++defsPerTitle[n.text().get()];
+        if (std::string(n.text().get()) == "LEAF") leafDef = n.parent();
+      }
+    }
+    EXPECT_EQ(defsPerTitle, (std::map<std::string, int>{{"LEAF", 1}, {"PLAIN", 1}, {"MID", 1}, {"TOP", 1}}));
+    // The leaf's layers in table order, a path each: filled, hatched, outlined.
+    std::vector<std::string> fills;
+    for (pugi::xml_node g : leafDef.children("path")) fills.push_back(g.attribute("fill").value());
+    EXPECT_EQ(fills, (std::vector<std::string>{"#000000", "url(#p2)", "none"}));
+    EXPECT_STREQ(root.child("use").attribute("href").value(),
+                 (std::string("#") + doc.child("svg").child("defs").last_child().attribute("id").value()).c_str());
+  }
+}
+
+// In a whole definition the shapes of one layer share a path where the
+// union is the same: every outline, and filled simple polygons written
+// turning left; a filled polygon that crosses itself keeps its own path.
+TEST(SvgDocument, ShapesOfALayerShareAPathWhereTheUnionStays) {
+  ModelBuilder b;
+  int32_t top = b.add("TOP");
+  for (int layer : {1, 2}) {
+    const int32_t dy = layer == 1 ? 0 : 1000;
+    b.boundary(top, layer, {{0, dy}, {0, 100 + dy}, {100, 100 + dy}, {100, dy}, {0, dy}});  // turning right
+    b.boundary(top, layer, {{50, dy}, {300, dy}, {150, 250 + dy}, {50, dy}});             // turning left
+    b.boundary(top, layer, {{400, dy}, {600, 200 + dy}, {600, dy}, {400, 200 + dy}, {400, dy}});  // crossing itself
+  }
+  svgtest::Drawing d = svgtest::draw(b.done(), block("filled", 1, "fill yes") + block("outlined", 2));
+  pugi::xml_document doc;
+  ASSERT_TRUE(svgtest::parse(d.svg, doc));
+  pugi::xml_node def = doc.child("svg").child("defs").find_child_by_attribute("g", "id", "g1");
+  ASSERT_TRUE(def);
+  std::vector<std::pair<std::string, std::string>> paths;
+  for (pugi::xml_node p : def.children("path")) paths.emplace_back(p.attribute("fill").value(), p.attribute("d").value());
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"#000000", "M0 0H100V100H0ZM50 0L300 0 150 250 50 0Z"},
+      {"#000000", "M400 0L600 200 600 0 400 200 400 0Z"},
+      {"none", "M0 1000H100V1100H0ZM50 1000L300 1000 150 1250 50 1000ZM400 1000L600 1200 600 1000 400 1200 400 1000Z"},
+  };
+  EXPECT_EQ(paths, expected);
+}
+
 TEST(SvgDocument, TextsUprightAtTheirPlaceWithThePageSize) {
   ModelBuilder b;
   int32_t cell = b.add("CELL");

@@ -7,7 +7,12 @@
 // elements for the references whose structures hold something on it. So
 // every structure is written once per layer it holds (children before
 // parents), and the layers stack across instances exactly as the page's
-// passes do.
+// passes do. When the instances lie apart at every level, each structure
+// is written once with all its layers instead, and the top drawn once (see
+// "Whole structures" below).
+//
+// Inside a definition no whitespace separates the elements: a browser
+// copies every node of a definition, text nodes too, for each instance.
 //
 // The root group turns database units with y up into the picture. Hatching
 // is a pattern in that root frame, shown through a mask made of the layer's
@@ -122,6 +127,19 @@ class SvgWriter {
   uint32_t textChild(int32_t idx, int32_t layer, const Linear& l);
   uint32_t textDef(int32_t idx, int32_t layer, const Linear& l);
 
+  // Whole structures: all visible layers in one definition (see below).
+  struct Whole {
+    int state = 0;  // 0 not looked at, 1 being looked at, 2 known
+    bool drawn = false;    // something visible below
+    bool stacks = false;   // its instances and own shapes lie apart, down to any depth
+    bool hatched = false;  // a hatched layer below
+    Box box;               // extent of what is drawn, in its own frame
+    uint32_t id = 0;
+  };
+  const Whole& whole(int32_t idx);
+  uint32_t wholeDef(int32_t idx);
+  void putArray(const GDSaref& a, uint32_t child, uint32_t row);
+
   void putPolygon(const GDSpoint* p, int32_t n);
   void putBoundary(const GDSboundary& b);
   void putUse(char kind, uint32_t id, const GDStransf& t);
@@ -138,6 +156,8 @@ class SvgWriter {
   std::map<std::tuple<int32_t, int32_t, double, double, double, double>, uint32_t> textIds_;
   std::unordered_map<uint32_t, Box> textBox_;  // in the frame of each text definition (y down)
   std::vector<GDSpoint> outline_;
+  std::vector<Whole> whole_;
+  std::vector<int> shown_;  // visible entries, in table order
 };
 
 uint64_t geomKey(int32_t idx, int32_t layer) {
@@ -158,7 +178,7 @@ void SvgWriter::putPolygon(const GDSpoint* p, int32_t n) {
     q = formatInt(q, p[i].y);
     f_->commit(q);
   }
-  f_->put("Z\"/>\n");
+  f_->put("Z\"/>");
 }
 
 void SvgWriter::putBoundary(const GDSboundary& b) {
@@ -178,8 +198,8 @@ void SvgWriter::putBoundary(const GDSboundary& b) {
     q = formatInt(q, p2.y);
     *q++ = 'H';
     q = formatInt(q, p0.x);
-    std::memcpy(q, "Z\"/>\n", 5);
-    f_->commit(q + 5);
+    std::memcpy(q, "Z\"/>", 4);
+    f_->commit(q + 4);
     return;
   }
   putPolygon(b.points, b.npoints);
@@ -205,7 +225,7 @@ void SvgWriter::putUse(char kind, uint32_t id, const GDStransf& t) {
   putNum(*f_, t.tx);
   f_->put(' ');
   putNum(*f_, t.ty);
-  f_->put(")\"/>\n");
+  f_->put(")\"/>");
 }
 
 void SvgWriter::putTranslatedUse(char kind, uint32_t id, double x, double y) {
@@ -222,7 +242,7 @@ void SvgWriter::putTranslatedUse(char kind, uint32_t id, double x, double y) {
     putNum(*f_, y);
     f_->put('"');
   }
-  f_->put("/>\n");
+  f_->put("/>");
 }
 
 // ---------------------------------------------------------------------------
@@ -272,7 +292,7 @@ uint32_t SvgWriter::geomDef(int32_t idx, int32_t layer) {
         ref.row = ++next_;
         f_->put("<g id=\"");
         putId(*f_, 'r', ref.row);
-        f_->put("\">\n");
+        f_->put("\">");
         for (int32_t i = 0; i < a.cols; ++i) putTranslatedUse('g', ref.child, latticeOffset(i, a.colspace), 0);
         f_->put("</g>\n");
       }
@@ -293,7 +313,7 @@ uint32_t SvgWriter::geomDef(int32_t idx, int32_t layer) {
   putId(*f_, 'g', id);
   f_->put("\"><title>");
   SVGputEscaped(*f_, s.strname);
-  f_->put("</title>\n");
+  f_->put("</title>");
   for (const GDScell& c : s.cells) {
     switch (c.kind) {
       case KIND_BOUNDARY: {
@@ -335,7 +355,7 @@ uint32_t SvgWriter::geomDef(int32_t idx, int32_t layer) {
           putNum(*f_, t.tx);
           f_->put(' ');
           putNum(*f_, t.ty);
-          f_->put(")\">\n");
+          f_->put(")\">");
         }
         if (ref.row) {
           for (int32_t j = 0; j < a.rows; ++j) putTranslatedUse('r', ref.row, 0, latticeOffset(j, a.rowspace));
@@ -344,7 +364,7 @@ uint32_t SvgWriter::geomDef(int32_t idx, int32_t layer) {
             for (int32_t j = 0; j < a.rows; ++j)
               putTranslatedUse('g', ref.child, latticeOffset(i, a.colspace), latticeOffset(j, a.rowspace));
         }
-        if (linear) f_->put("</g>\n");
+        if (linear) f_->put("</g>");
         break;
       }
       default:
@@ -419,7 +439,7 @@ uint32_t SvgWriter::textDef(int32_t idx, int32_t layer, const Linear& l) {
   Box box;
   f_->put("<g id=\"");
   putId(*f_, 't', id);
-  f_->put("\">\n");
+  f_->put("\">");
   for (const GDScell& c : s.cells) {
     switch (c.kind) {
       case KIND_TEXT: {
@@ -450,7 +470,7 @@ uint32_t SvgWriter::textDef(int32_t idx, int32_t layer, const Linear& l) {
           box.add(std::round(x) + s * 0.7 * size * static_cast<double>(t.string.size()), std::round(y) - s * size);
         }
         SVGputEscaped(*f_, t.string);
-        f_->put("</text>\n");
+        f_->put("</text>");
         break;
       }
       case KIND_SREF: {
@@ -483,6 +503,374 @@ uint32_t SvgWriter::textDef(int32_t idx, int32_t layer, const Linear& l) {
   f_->put("</g>\n");
   textBox_[id] = box;
   textIds_.emplace(key, id);
+  return id;
+}
+
+// ---------------------------------------------------------------------------
+// Whole structures. When the instances and the own shapes of every
+// structure below the top lie apart (their extents do not even touch), a
+// structure drawn with all its layers at once, in table order, shows what
+// the layer passes show: no instance covers another. Then each structure is
+// written once with every layer it holds, and the document draws the top
+// once, which keeps the file about as large as the library and the viewer's
+// work to one instance per placement. Hatching is then a pattern fill in
+// the frame of each instance, so structures that hold a hatched layer must
+// be placed by translations alone (the lines keep their angle and spacing;
+// their phase follows the instance).
+
+// The extent of box b placed by t.
+Box placedBox(const Box& b, const GDStransf& t) {
+  Box r;
+  if (b.empty()) return r;
+  for (double x : {b.x0, b.x1})
+    for (double y : {b.y0, b.y1}) r.add(t.a * x + t.b * y + t.tx, t.c * x + t.d * y + t.ty);
+  return r;
+}
+
+bool translation(const GDStransf& t) { return t.a == 1 && t.b == 0 && t.c == 0 && t.d == 1; }
+
+// Whether every instance lies apart from the other instances and from
+// every own shape (own shapes may overlap each other: they are written in
+// table order); false also when finding out would take long.
+struct Item {
+  Box box;
+  bool instance;
+};
+bool apart(std::vector<Item>& items) {
+  std::sort(items.begin(), items.end(), [](const Item& p, const Item& q) { return p.box.x0 < q.box.x0; });
+  std::size_t budget = 64 * items.size() + 1000000;
+  std::vector<const Item*> active[2];  // own shapes, instances
+  for (const Item& b : items) {
+    for (int k = b.instance ? 0 : 1; k < 2; ++k) {
+      std::vector<const Item*>& list = active[k];
+      std::size_t kept = 0;
+      for (const Item* a : list) {
+        if (a->box.x1 < b.box.x0) continue;  // wholly to the left of all that follows
+        list[kept++] = a;
+        if (a->box.y0 <= b.box.y1 && b.box.y0 <= a->box.y1) return false;
+        if (--budget == 0) return false;
+      }
+      list.resize(kept);
+    }
+    active[b.instance ? 1 : 0].push_back(&b);
+  }
+  return true;
+}
+
+const SvgWriter::Whole& SvgWriter::whole(int32_t idx) {
+  Whole& w0 = whole_[static_cast<std::size_t>(idx)];
+  if (w0.state == 2) return w0;
+  if (w0.state == 1) {  // a cycle (callers exclude them): never whole
+    return w0;
+  }
+  w0.state = 1;
+  const GDSstruct& s = lib_.structs[static_cast<std::size_t>(idx)];
+  const auto shown = [&](int32_t layer) {
+    for (int e : shown_)
+      if (table_[e].gdsno == layer) return true;
+    return false;
+  };
+  const auto hatchedLayer = [&](int32_t layer) {
+    for (int e : shown_) {
+      const LayerEntry& le = table_[e];
+      if (le.gdsno == layer && !le.fill && (le.hatch == 1 || le.hatch == 2)) return true;
+    }
+    return false;
+  };
+  bool stacks = true, hatched = false;
+  Box own;
+  std::vector<Item> boxes;
+  const auto child = [&](int32_t ptr, const GDStransf& t, const Box* lattice) {
+    const Whole& c = whole(ptr);
+    if (!c.drawn) return;
+    stacks = stacks && c.stacks && (!c.hatched || translation(t));
+    hatched = hatched || c.hatched;
+    Box b = c.box;
+    if (lattice) {
+      Box m;
+      m.add(b, lattice->x0, lattice->y0);
+      m.add(b, lattice->x1, lattice->y1);
+      b = m;
+    }
+    boxes.push_back({placedBox(b, t), true});
+  };
+  for (const GDScell& c : s.cells) {
+    switch (c.kind) {
+      case KIND_BOUNDARY: {
+        const GDSboundary& b = s.boundary(c);
+        if (b.npoints < 2 || !b.points || !shown(b.layer)) break;
+        own = Box{};
+        for (int32_t i = 0; i < b.npoints; ++i) own.add(b.points[i].x, b.points[i].y);
+        boxes.push_back({own, false});
+        hatched = hatched || hatchedLayer(b.layer);
+        break;
+      }
+      case KIND_PATH: {
+        const GDSpath& p = s.path(c);
+        if (p.npoints < 2 || !shown(p.layer)) break;
+        switch (PathOutline(p, outline_)) {
+          case OutlineResult::Short: break;
+          case OutlineResult::Reversal: stacks = false; break;
+          case OutlineResult::Ok:
+            own = Box{};
+            for (int32_t i = 0; i < 2 * p.npoints + 1; ++i) own.add(outline_[i].x, outline_[i].y);
+            boxes.push_back({own, false});
+            hatched = hatched || hatchedLayer(p.layer);
+            break;
+        }
+        break;
+      }
+      case KIND_SREF: {
+        const GDSsref& r = s.sref(c);
+        if (r.structptr >= 0) child(r.structptr, r.transf, nullptr);
+        break;
+      }
+      case KIND_AREF: {
+        const GDSaref& a = s.aref(c);
+        if (a.structptr < 0 || a.cols <= 0 || a.rows <= 0) break;
+        const double ex = static_cast<double>(a.cols - 1) * a.colspace;
+        const double ey = static_cast<double>(a.rows - 1) * a.rowspace;
+        if (std::fabs(ex) > INT32_MAX || std::fabs(ey) > INT32_MAX) stacks = false;  // the lattice wraps
+        const Whole& cw = whole(a.structptr);
+        if (cw.drawn) {
+          // Members apart from each other.
+          if (a.cols > 1 && !(cw.box.x1 - cw.box.x0 < std::fabs(static_cast<double>(a.colspace)))) stacks = false;
+          if (a.rows > 1 && !(cw.box.y1 - cw.box.y0 < std::fabs(static_cast<double>(a.rowspace)))) stacks = false;
+        }
+        Box lattice;
+        lattice.add(0, 0);
+        lattice.add(ex, ey);
+        child(a.structptr, a.transf, &lattice);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  Whole& w = whole_[static_cast<std::size_t>(idx)];
+  w.state = 2;
+  w.drawn = !boxes.empty();
+  w.hatched = hatched;
+  bool instances = false;
+  for (const Item& b : boxes) {
+    w.box.add(b.box, 0, 0);
+    instances = instances || b.instance;
+  }
+  w.stacks = stacks && (!instances || apart(boxes));
+  return w;
+}
+
+// Whether the polygon (the closing point may repeat the first) is simple:
+// at least three corners, no edge meets another except its neighbours at
+// their shared corner. `reverse` tells whether it turns clockwise. Large
+// polygons and those spread wider than 2^26 units are not looked at (false).
+bool simplePolygon(const GDSpoint* p, int32_t n, bool* reverse) {
+  if (n > 1 && p[n - 1].x == p[0].x && p[n - 1].y == p[0].y) --n;
+  if (n < 3 || n > 64) return false;
+  const int64_t lim = int64_t{1} << 26;
+  std::vector<int64_t> x(static_cast<std::size_t>(n)), y(static_cast<std::size_t>(n));
+  for (int32_t i = 0; i < n; ++i) {
+    x[i] = static_cast<int64_t>(p[i].x) - p[0].x;
+    y[i] = static_cast<int64_t>(p[i].y) - p[0].y;
+    if (x[i] <= -lim || x[i] >= lim || y[i] <= -lim || y[i] >= lim) return false;
+  }
+  const auto orient = [&](int a, int b, int c) {
+    const int64_t v = (x[b] - x[a]) * (y[c] - y[a]) - (y[b] - y[a]) * (x[c] - x[a]);
+    return (v > 0) - (v < 0);
+  };
+  const auto within = [&](int a, int b, int c) {  // c on the line through a and b: between them?
+    return std::min(x[a], x[b]) <= x[c] && x[c] <= std::max(x[a], x[b]) && std::min(y[a], y[b]) <= y[c] &&
+           y[c] <= std::max(y[a], y[b]);
+  };
+  int64_t area = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t j = (i + 1) % n;
+    if (x[i] == x[j] && y[i] == y[j]) return false;
+    area += x[i] * y[j] - x[j] * y[i];
+  }
+  if (area == 0) return false;
+  for (int32_t i = 0; i < n; ++i) {
+    const int a = i, b = (i + 1) % n;
+    // The next edge must not fold back onto this one.
+    const int c = (i + 2) % n;
+    if (orient(a, b, c) == 0 && (x[b] - x[a]) * (x[c] - x[b]) + (y[b] - y[a]) * (y[c] - y[b]) < 0) return false;
+    for (int32_t j = i + 2; j < n; ++j) {
+      if (i == 0 && j == n - 1) continue;  // neighbours across the closing corner
+      const int d = j, e = (j + 1) % n;
+      const int o1 = orient(a, b, d), o2 = orient(a, b, e), o3 = orient(d, e, a), o4 = orient(d, e, b);
+      if (o1 * o2 < 0 && o3 * o4 < 0) return false;
+      if ((o1 == 0 && within(a, b, d)) || (o2 == 0 && within(a, b, e)) || (o3 == 0 && within(d, e, a)) ||
+          (o4 == 0 && within(d, e, b)))
+        return false;
+    }
+  }
+  *reverse = area < 0;
+  return true;
+}
+
+// Translated members of an array, as the layer definitions place them.
+void SvgWriter::putArray(const GDSaref& a, uint32_t child, uint32_t row) {
+  const GDStransf& t = a.transf;
+  const bool linear = !(translation(t) && t.tx == 0 && t.ty == 0);
+  if (linear) {
+    f_->put("<g transform=\"matrix(");
+    putNum(*f_, t.a);
+    f_->put(' ');
+    putNum(*f_, t.c);
+    f_->put(' ');
+    putNum(*f_, t.b);
+    f_->put(' ');
+    putNum(*f_, t.d);
+    f_->put(' ');
+    putNum(*f_, t.tx);
+    f_->put(' ');
+    putNum(*f_, t.ty);
+    f_->put(")\">");
+  }
+  if (row) {
+    for (int32_t j = 0; j < a.rows; ++j) putTranslatedUse('r', row, 0, latticeOffset(j, a.rowspace));
+  } else {
+    for (int32_t i = 0; i < a.cols; ++i)
+      for (int32_t j = 0; j < a.rows; ++j)
+        putTranslatedUse('g', child, latticeOffset(i, a.colspace), latticeOffset(j, a.rowspace));
+  }
+  if (linear) f_->put("</g>");
+}
+
+uint32_t SvgWriter::wholeDef(int32_t idx) {
+  Whole& w = whole_[static_cast<std::size_t>(idx)];
+  if (!w.drawn) return 0;
+  if (w.id) return w.id;
+  const GDSstruct& s = lib_.structs[static_cast<std::size_t>(idx)];
+  struct Ref {
+    uint32_t child = 0;
+    uint32_t row = 0;
+  };
+  std::vector<Ref> refs(s.srefs.size() + s.arefs.size());
+  for (const GDScell& c : s.cells) {
+    if (c.kind == KIND_SREF) {
+      const GDSsref& r = s.sref(c);
+      if (r.structptr >= 0) refs[c.idx].child = wholeDef(r.structptr);
+    } else if (c.kind == KIND_AREF) {
+      const GDSaref& a = s.aref(c);
+      if (a.structptr < 0 || a.cols <= 0 || a.rows <= 0) continue;
+      Ref& ref = refs[s.srefs.size() + c.idx];
+      ref.child = wholeDef(a.structptr);
+      if (ref.child && a.cols > 1 && a.rows > 1) {
+        ref.row = ++next_;
+        f_->put("<g id=\"");
+        putId(*f_, 'r', ref.row);
+        f_->put("\">");
+        for (int32_t i = 0; i < a.cols; ++i) putTranslatedUse('g', ref.child, latticeOffset(i, a.colspace), 0);
+        f_->put("</g>\n");
+      }
+    }
+  }
+  const uint32_t id = ++next_;
+  f_->put("<g id=\"");
+  putId(*f_, 'g', id);
+  f_->put("\"><title>");
+  SVGputEscaped(*f_, s.strname);
+  f_->put("</title>");
+  // The own shapes, layer entry by layer entry in table order. The shapes
+  // of one entry share one path wherever that draws the same: outlines
+  // alone always; filled or hatched shapes when each is a simple polygon,
+  // all written turned the same way, so that the nonzero rule fills their
+  // union. Every other shape has a path of its own.
+  for (int e : shown_) {
+    const LayerEntry& entry = table_[e];
+    const bool filled = entry.fill || entry.hatch == 1 || entry.hatch == 2;
+    const std::string colour = colourOf(entry);
+    const auto open = [&] {
+      f_->put("<path fill=\"");
+      if (entry.fill) {
+        f_->put(colour);
+      } else if (filled) {
+        f_->put("url(#");
+        putId(*f_, 'p', static_cast<uint32_t>(e));
+        f_->put(')');
+      } else {
+        f_->put("none");
+      }
+      f_->put("\" stroke=\"");
+      f_->put(colour);
+      f_->put("\" d=\"");
+    };
+    // Pass 0: the shapes that share a path; pass 1: the others.
+    for (int pass = 0; pass < 2; ++pass) {
+      bool opened = false;
+      for (const GDScell& c : s.cells) {
+        const GDSpoint* pts = nullptr;
+        int32_t n = 0;
+        bool rect = false;
+        if (c.kind == KIND_BOUNDARY) {
+          const GDSboundary& b = s.boundary(c);
+          if (b.layer != entry.gdsno || b.npoints < 2 || !b.points) continue;
+          pts = b.points;
+          n = b.npoints;
+          rect = GDSisRectangle(b);
+        } else if (c.kind == KIND_PATH) {
+          const GDSpath& p = s.path(c);
+          if (p.layer != entry.gdsno || PathOutline(p, outline_) != OutlineResult::Ok) continue;
+          pts = outline_.data();
+          n = 2 * p.npoints + 1;
+        } else {
+          continue;
+        }
+        bool reverse = false;
+        const bool shared = rect || !filled || simplePolygon(pts, n, &reverse);
+        if (shared != (pass == 0)) continue;
+        if (!opened || pass == 1) {
+          if (opened) f_->put("\"/>");
+          open();
+          opened = true;
+        }
+        char* q = f_->reserve(96);
+        if (rect) {
+          // Lower left corner first, turning left.
+          const int32_t x0 = std::min(pts[0].x, pts[2].x), x1 = std::max(pts[0].x, pts[2].x);
+          const int32_t y0 = std::min(pts[0].y, pts[2].y), y1 = std::max(pts[0].y, pts[2].y);
+          *q++ = 'M';
+          q = formatInt(q, x0);
+          *q++ = ' ';
+          q = formatInt(q, y0);
+          *q++ = 'H';
+          q = formatInt(q, x1);
+          *q++ = 'V';
+          q = formatInt(q, y1);
+          *q++ = 'H';
+          q = formatInt(q, x0);
+          *q++ = 'Z';
+          f_->commit(q);
+          continue;
+        }
+        f_->commit(q);
+        for (int32_t i = 0; i < n; ++i) {
+          const GDSpoint& p = pts[reverse ? n - 1 - i : i];
+          q = f_->reserve(32);
+          *q++ = i == 0 ? 'M' : i == 1 ? 'L' : ' ';
+          q = formatInt(q, p.x);
+          *q++ = ' ';
+          q = formatInt(q, p.y);
+          f_->commit(q);
+        }
+        f_->put('Z');
+      }
+      if (opened) f_->put("\"/>");
+    }
+  }
+  // The instances, which lie apart.
+  for (const GDScell& c : s.cells) {
+    if (c.kind == KIND_SREF) {
+      const Ref& ref = refs[c.idx];
+      if (ref.child) putUse('g', ref.child, s.sref(c).transf);
+    } else if (c.kind == KIND_AREF) {
+      const Ref& ref = refs[s.srefs.size() + c.idx];
+      if (ref.child) putArray(s.aref(c), ref.child, ref.row);
+    }
+  }
+  f_->put("</g>\n");
+  w.id = id;
   return id;
 }
 
@@ -626,6 +1014,40 @@ void SvgWriter::write(const GDSstruct& top, int32_t topIdx, const GDSbbox& exten
   f_->put("</title>\n<style>path{vector-effect:non-scaling-stroke}text{white-space:pre}</style>\n<defs>\n");
   f_->put(texts.str());
 
+  // The root frame: database units with y up, the view's corner at the
+  // origin.
+  const auto putRoot = [&] {
+    f_->put("<g transform=\"matrix(1 0 0 -1 ");
+    putNum(*f_, margin - vx0);
+    f_->put(' ');
+    putNum(*f_, margin + vy1);
+    f_->put(")\" stroke-width=\"1\" font-family=\"Helvetica, Arial, sans-serif\">\n");
+  };
+  bool texted = false;
+  for (const Pass& p : passes) texted = texted || p.text;
+  if (!texted && !reachesCycle(lib_, topIdx)) {
+    for (const Pass& p : passes) shown_.push_back(p.entry);
+    whole_.assign(lib_.structs.size(), Whole{});
+    if (whole(topIdx).stacks) {
+      for (const Pass& p : passes) {
+        const LayerEntry& entry = table_[p.entry];
+        if (!entry.fill && (entry.hatch == 1 || entry.hatch == 2) && hasLayerBelow(lib_, topIdx, entry.gdsno))
+          putPattern(p.entry, entry, scale, e);
+      }
+      const uint32_t id = wholeDef(topIdx);
+      f_->put("</defs>\n");
+      putRoot();
+      if (id) {
+        f_->put("<use href=\"#");
+        putId(*f_, 'g', id);
+        f_->put("\"/>\n");
+      }
+      f_->put("</g>\n</svg>\n");
+      return;
+    }
+    shown_.clear();
+  }
+
   for (Pass& p : passes) p.geom = geomDef(topIdx, table_[p.entry].gdsno);
   const auto putView = [&] {
     f_->put("x=\"");
@@ -652,12 +1074,7 @@ void SvgWriter::write(const GDSstruct& top, int32_t topIdx, const GDSbbox& exten
   }
   f_->put("</defs>\n");
 
-  // Database units with y up, the view's corner at the origin.
-  f_->put("<g transform=\"matrix(1 0 0 -1 ");
-  putNum(*f_, margin - vx0);
-  f_->put(' ');
-  putNum(*f_, margin + vy1);
-  f_->put(")\" stroke-width=\"1\" font-family=\"Helvetica, Arial, sans-serif\">\n");
+  putRoot();
   for (const Pass& p : passes) {
     const LayerEntry& entry = table_[p.entry];
     if (!p.geom && !p.text) continue;
