@@ -117,7 +117,8 @@ struct Box {
 
 class SvgWriter {
  public:
-  SvgWriter(const GDSlibrary& lib, const LayerTable& table, Out& f) : lib_(lib), table_(table), file_(f), f_(&f) {}
+  SvgWriter(const GDSlibrary& lib, const LayerTable& table, Out& f)
+      : lib_(lib), table_(table), file_(f), f_(&f), textsBelow_(lib.structs.size(), 0) {}
 
   void write(const GDSstruct& top, int32_t topIdx, const GDSbbox& extent);
 
@@ -126,6 +127,9 @@ class SvgWriter {
   uint32_t geomDef(int32_t idx, int32_t layer);
   uint32_t textChild(int32_t idx, int32_t layer, const Linear& l);
   uint32_t textDef(int32_t idx, int32_t layer, const Linear& l);
+  // Whether a text stands in the structure or below it (true also where a
+  // cycle is reachable, so that the walk that meets it still does).
+  bool textsBelow(int32_t idx);
 
   // Whole structures: all visible layers in one definition (see below).
   struct Whole {
@@ -154,6 +158,7 @@ class SvgWriter {
   uint32_t next_ = 0;
   std::unordered_map<uint64_t, uint32_t> geomIds_;
   std::map<std::tuple<int32_t, int32_t, double, double, double, double>, uint32_t> textIds_;
+  std::vector<uint8_t> textsBelow_;  // 0 not known, 1 being looked at, 2 none, 3 some
   std::unordered_map<uint32_t, Box> textBox_;  // in the frame of each text definition (y down)
   std::vector<GDSpoint> outline_;
   std::vector<Whole> whole_;
@@ -400,7 +405,23 @@ uint32_t SvgWriter::textChild(int32_t idx, int32_t layer, const Linear& l) {
   return textDef(idx, layer, l);
 }
 
+bool SvgWriter::textsBelow(int32_t idx) {
+  const auto i = static_cast<std::size_t>(idx);
+  if (textsBelow_[i] != 0) return textsBelow_[i] != 2;
+  textsBelow_[i] = 1;
+  const GDSstruct& s = lib_.structs[i];
+  bool any = !s.texts.empty();
+  for (const GDSsref& r : s.srefs)
+    if (!any && r.structptr >= 0) any = textsBelow(r.structptr);
+  for (const GDSaref& a : s.arefs)
+    if (!any && a.structptr >= 0) any = textsBelow(a.structptr);
+  textsBelow_[i] = any ? 3 : 2;
+  return any;
+}
+
 uint32_t SvgWriter::textDef(int32_t idx, int32_t layer, const Linear& l) {
+  // Nothing to write and nothing to meet below: no lookup, no walk.
+  if (!textsBelow(idx)) return 0;
   const auto key = std::make_tuple(idx, layer, l.a, l.b, l.c, l.d);
   auto found = textIds_.find(key);
   if (found != textIds_.end()) return found->second;
