@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <png.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -15,6 +14,7 @@
 #include "common/out.h"
 #include "gds/model.h"
 #include "layers/load.h"
+#include "render.h"
 #include "runner.h"
 #include "svg/svg.h"
 
@@ -69,43 +69,12 @@ inline std::vector<pugi::xml_node> elements(const pugi::xml_document& doc) {
   return all;
 }
 
-// The full path of a program on the PATH (empty when there is none).
-inline std::string programPath(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path ? path : "/usr/bin:/bin";
-  std::size_t start = 0;
-  while (start <= dirs.size()) {
-    std::size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    std::string cand = dirs.substr(start, end - start) + "/" + name;
-    if (end > start && ::access(cand.c_str(), X_OK) == 0) return cand;
-    start = end + 1;
-  }
-  return {};
-}
-
-// An RGB image.
-struct Image {
-  int width = 0, height = 0;
-  std::vector<unsigned char> px;
-  const unsigned char* at(int x, int y) const {
-    return px.data() + 3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x));
-  }
-};
-
+// Programs and pictures, as the other picture tests find and read them.
+using qmtest::programPath;
+using Image = qmtest::Raster;
 inline bool readPng(const std::string& path, Image& img) {
-  png_image pi{};
-  pi.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&pi, path.c_str())) return false;
-  pi.format = PNG_FORMAT_RGB;
-  img.width = static_cast<int>(pi.width);
-  img.height = static_cast<int>(pi.height);
-  img.px.assign(PNG_IMAGE_SIZE(pi), 0);
-  if (!png_image_finish_read(&pi, nullptr, img.px.data(), 0, nullptr)) {
-    png_image_free(&pi);
-    return false;
-  }
-  return true;
+  img = qmtest::readPng(path);
+  return !img.empty();
 }
 
 }  // namespace svgtest
