@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "measure.h"
+
 namespace {
 long long fileSize(const std::string& p) {
   struct stat st;
@@ -33,29 +35,12 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = {bin, "-i", input};
   if (i < argc && std::string(argv[i]) == "--")
     for (++i; i < argc; ++i) args.push_back(argv[i]);
-  auto t0 = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    dup2(null, 2);
-    std::vector<char*> av;
-    for (auto& a : args) av.push_back(a.data());
-    av.push_back(nullptr);
-    execv(bin.c_str(), av.data());
-    _exit(127);
-  }
-  int st = 0;
-  struct rusage ru {};
-  wait4(pid, &st, 0, &ru);
-  double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const qmbench::Timing t = qmbench::runOnce(args, dir);
+  const double secs = t.seconds;
   double mb = static_cast<double>(fileSize(input)) / 1e6;
-  std::printf("input %.1f MB, status %d, wall %.3f s, %.1f MB/s", mb, WIFEXITED(st) ? WEXITSTATUS(st) : -1, secs,
-              mb / secs);
+  std::printf("input %.1f MB, status %d, wall %.3f s, %.1f MB/s", mb, t.status, secs, mb / secs);
   if (elements > 0) std::printf(", %.2f M elements/s", elements / secs / 1e6);
-  std::printf(", peak memory %.1f MB (%.2f x input)\n", static_cast<double>(ru.ru_maxrss) / 1024.0,
-              static_cast<double>(ru.ru_maxrss) / 1024.0 / mb);
+  std::printf(", peak memory %.1f MB (%.2f x input)\n", t.peakMb, t.peakMb / mb);
   long long total = 0;
   for (const char* f : {"result.txt", "result.ps", "result.pov", "result.plt", "result.svg"}) {
     long long s = fileSize(dir + "/" + f);
