@@ -343,33 +343,7 @@ uint32_t SvgWriter::geomDef(int32_t idx, int32_t layer) {
       }
       case KIND_AREF: {
         const Ref& ref = refs[s.srefs.size() + c.idx];
-        if (!ref.child) break;
-        const GDSaref& a = s.aref(c);
-        const GDStransf& t = a.transf;
-        const bool linear = !(t.a == 1 && t.b == 0 && t.c == 0 && t.d == 1 && t.tx == 0 && t.ty == 0);
-        if (linear) {
-          f_->put("<g transform=\"matrix(");
-          putNum(*f_, t.a);
-          f_->put(' ');
-          putNum(*f_, t.c);
-          f_->put(' ');
-          putNum(*f_, t.b);
-          f_->put(' ');
-          putNum(*f_, t.d);
-          f_->put(' ');
-          putNum(*f_, t.tx);
-          f_->put(' ');
-          putNum(*f_, t.ty);
-          f_->put(")\">");
-        }
-        if (ref.row) {
-          for (int32_t j = 0; j < a.rows; ++j) putTranslatedUse('r', ref.row, 0, latticeOffset(j, a.rowspace));
-        } else {
-          for (int32_t i = 0; i < a.cols; ++i)
-            for (int32_t j = 0; j < a.rows; ++j)
-              putTranslatedUse('g', ref.child, latticeOffset(i, a.colspace), latticeOffset(j, a.rowspace));
-        }
-        if (linear) f_->put("</g>");
+        if (ref.child) putArray(s.aref(c), ref.child, ref.row);
         break;
       }
       default:
