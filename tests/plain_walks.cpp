@@ -125,19 +125,19 @@ namespace {
 
 class Placer {
  public:
-  Placer(const GDSlibrary& lib, const WalkSpec& spec, PlacedSink& sink) : lib_(lib), spec_(spec), sink_(sink) {}
+  Placer(const GDSlibrary& lib, const WalkPlan& plan, PlacedSink& sink) : lib_(lib), plan_(plan), sink_(sink) {}
 
   void top(const GDSstruct& s) {
     for (const GDScell& c : s.cells) {
       switch (c.kind) {
         case KIND_BOX:
-          if (spec_.boxes) sink_.boundary(s.boundary(c));
+          if (plan_.boxes) sink_.boundary(s.boundary(c));
           break;
         case KIND_BOUNDARY: sink_.boundary(s.boundary(c)); break;
         case KIND_PATH: sink_.path(s.path(c)); break;
         case KIND_SREF: {
           const GDSsref& r = s.sref(c);
-          if (spec_.composeTopRefs) {
+          if (plan_.composeTopRefs) {
             cells(r.structptr, GDScomposeTransf(r.transf, GDSidentity));
           } else {
             cells(r.structptr, r.transf);
@@ -156,7 +156,7 @@ class Placer {
     for (int32_t i = 0; i < a.cols; ++i) {
       for (int32_t j = 0; j < a.rows; ++j) {
         const GDStransf o = GDSoffsetTransf(GDSidentity, GDSpoint{wrapMul32(i, a.colspace), wrapMul32(j, a.rowspace)});
-        if (spec_.members == MemberOrder::LatticeThenPlacement) {
+        if (plan_.members == MemberOrder::LatticeThenPlacement) {
           cells(a.structptr, GDScomposeTransf(o, GDScomposeTransf(a.transf, parent)));
         } else {
           cells(a.structptr, GDScomposeTransf(GDScomposeTransf(o, a.transf), parent));
@@ -172,7 +172,7 @@ class Placer {
     for (const GDScell& c : s->cells) {
       switch (c.kind) {
         case KIND_BOX:
-          if (!spec_.boxes) break;
+          if (!plan_.boxes) break;
           [[fallthrough]];
         case KIND_BOUNDARY: {
           const GDSboundary& b = s->boundary(c);
@@ -205,15 +205,15 @@ class Placer {
   }
 
   const GDSlibrary& lib_;
-  const WalkSpec& spec_;
+  const WalkPlan& plan_;
   PlacedSink& sink_;
 };
 
 }  // namespace
 
-void place(const GDSlibrary& lib, const GDSstruct& top, const WalkSpec& spec, PlacedSink& sink) {
+void place(const GDSlibrary& lib, const GDSstruct& top, const WalkPlan& plan, PlacedSink& sink) {
   TopDescent guard(lib, top);
-  Placer(lib, spec, sink).top(top);
+  Placer(lib, plan, sink).top(top);
 }
 
 const Walks& walks() {

@@ -19,9 +19,9 @@ qm::GDSbbox bboxStruct(const qm::GDSlibrary& lib, const qm::GDSstruct& s);
 qm::GDSbbox bboxSref(const qm::GDSlibrary& lib, const qm::GDSsref& r, const qm::GDStransf& parent);
 qm::GDSbbox bboxAref(const qm::GDSlibrary& lib, const qm::GDSaref& a, const qm::GDStransf& parent);
 
-// The placed elements of `top`, in the spec's transform orders; the spec's
+// The placed elements of `top`, in the plan's transform orders; the plan's
 // layer is not used to leave anything out.
-void place(const qm::GDSlibrary& lib, const qm::GDSstruct& top, const qm::WalkSpec& spec, qm::PlacedSink& sink);
+void place(const qm::GDSlibrary& lib, const qm::GDSstruct& top, const qm::WalkPlan& plan, qm::PlacedSink& sink);
 
 // Both, for the page and plot writers.
 const qm::Walks& walks();

@@ -81,7 +81,7 @@ struct Lib {
 TEST(PlacedWalk, PlacesEveryElementInListOrder) {
   Lib L;
   Recorder r;
-  qm::walkPlaced(L.b.lib, L.b.lib.structs[static_cast<std::size_t>(L.top)], qm::WalkSpec{}, r);
+  qm::walkPlaced(L.b.lib, L.b.lib.structs[static_cast<std::size_t>(L.top)], qm::WalkPlan{}, r);
   const std::vector<std::string> want{
       "B2 (5,5) (5,6) (6,6) (6,5) (5,5)",
       // Magnification 2 doubles the points and the width.
@@ -107,19 +107,19 @@ TEST(PlacedWalk, PlacesEveryElementInListOrder) {
 TEST(PlacedWalk, ALayerLeavesOutWhatCannotDrawOnIt) {
   Lib L;
   const qm::GDSstruct& top = L.b.lib.structs[static_cast<std::size_t>(L.top)];
-  qm::WalkSpec spec;
-  spec.layer = 2;
+  qm::WalkPlan plan;
+  plan.layer = 2;
   Recorder two;
-  qm::walkPlaced(L.b.lib, top, spec, two);
+  qm::walkPlaced(L.b.lib, top, plan, two);
   EXPECT_EQ(two.seen, (std::vector<std::string>{"B2 (5,5) (5,6) (6,6) (6,5) (5,5)", "P2 w8 (100,0) (100,40)",
                                                 "P2 w4 (0,50) (0,70)", "P2 w4 (30,50) (30,70)", "T2 t (0,0)"}));
-  spec.layer = 7;
+  plan.layer = 7;
   Recorder none;
-  qm::walkPlaced(L.b.lib, top, spec, none);
+  qm::walkPlaced(L.b.lib, top, plan, none);
   EXPECT_TRUE(none.seen.empty());
 }
 
-TEST(PlacedWalk, BoxesAndTopReferencesFollowTheSpec) {
+TEST(PlacedWalk, BoxesAndTopReferencesFollowThePlan) {
   ModelBuilder b;
   const int32_t cell = b.add("CELL");
   const int32_t top = b.add("TOP");
@@ -127,7 +127,7 @@ TEST(PlacedWalk, BoxesAndTopReferencesFollowTheSpec) {
   const GDStransf own = qm::GDSmakeTransf({7, 3}, 1, 33, 0.7);
   b.sref(top, cell, own);
   b.done();
-  // A box is a boundary on its bucket only when the spec says so.
+  // A box is a boundary on its bucket only when the plan says so.
   qm::GDSboundary box;
   box.layer = 4;
   box.box = true;
@@ -135,17 +135,17 @@ TEST(PlacedWalk, BoxesAndTopReferencesFollowTheSpec) {
   b.at(cell).boundaries.push_back(box);
   b.at(cell).cells.push_back(qm::GDScell{qm::KIND_BOX, 0});
 
-  qm::WalkSpec spec;
+  qm::WalkPlan plan;
   Recorder composed;
-  qm::walkPlaced(b.lib, b.lib.structs[static_cast<std::size_t>(top)], spec, composed);
+  qm::walkPlaced(b.lib, b.lib.structs[static_cast<std::size_t>(top)], plan, composed);
   ASSERT_EQ(composed.parents.size(), 1u);
   EXPECT_TRUE(sameBits(composed.parents[0], qm::GDScomposeTransf(own, qm::GDSidentity)));
   EXPECT_EQ(composed.seen.size(), 1u);
 
-  spec.composeTopRefs = false;
-  spec.boxes = true;
+  plan.composeTopRefs = false;
+  plan.boxes = true;
   Recorder asIs;
-  qm::walkPlaced(b.lib, b.lib.structs[static_cast<std::size_t>(top)], spec, asIs);
+  qm::walkPlaced(b.lib, b.lib.structs[static_cast<std::size_t>(top)], plan, asIs);
   ASSERT_EQ(asIs.parents.size(), 1u);
   EXPECT_TRUE(sameBits(asIs.parents[0], own));
   EXPECT_EQ(asIs.seen.back(), "B4");

@@ -51,7 +51,7 @@ class ExtentSink final : public PlacedSink {
   void text(const GDStext& t, const GDStransf&) override { box.merge(GDSbboxText(t)); }
 };
 
-constexpr WalkSpec kExtentSpec{};
+constexpr WalkPlan kExtentPlan{};
 
 // ---- the memoised walk ----
 //
@@ -502,7 +502,7 @@ bool fast(const GDSlibrary& lib, const GDSstruct* s, int32_t ptr) {
 GDSbbox GDSbboxSref(const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent) {
   if (!fast(lib, nullptr, r.structptr)) {
     ExtentSink sink;
-    walkPlacedSref(lib, r, parent, kExtentSpec, sink);
+    walkPlacedSref(lib, r, parent, kExtentPlan, sink);
     return sink.box;
   }
   auto& c = walkGraphOf(lib);
@@ -514,7 +514,7 @@ GDSbbox GDSbboxSref(const GDSlibrary& lib, const GDSsref& r, const GDStransf& pa
 GDSbbox GDSbboxAref(const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent) {
   if (!fast(lib, nullptr, a.structptr)) {
     ExtentSink sink;
-    walkPlacedAref(lib, a, parent, kExtentSpec, sink);
+    walkPlacedAref(lib, a, parent, kExtentPlan, sink);
     return sink.box;
   }
   auto& c = walkGraphOf(lib);
@@ -527,7 +527,7 @@ GDSbbox GDSbboxStruct(const GDSlibrary& lib, const GDSstruct& s) {
   GDSbbox box;
   if (!fast(lib, &s, -1)) {
     ExtentSink sink;
-    walkPlaced(lib, s, kExtentSpec, sink);
+    walkPlaced(lib, s, kExtentPlan, sink);
     box = sink.box;
   } else {
     auto& c = walkGraphOf(lib);

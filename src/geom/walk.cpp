@@ -272,14 +272,14 @@ namespace {
 
 class Placer {
  public:
-  Placer(const GDSlibrary& lib, const WalkSpec& spec, PlacedSink& sink) : lib_(lib), spec_(spec), sink_(sink) {}
+  Placer(const GDSlibrary& lib, const WalkPlan& plan, PlacedSink& sink) : lib_(lib), plan_(plan), sink_(sink) {}
 
   // The cells of the structure the walk starts in, as stored.
   void top(const GDSstruct& s) {
     for (const GDScell& c : s.cells) {
       switch (c.kind) {
         case KIND_BOX:
-          if (!spec_.boxes) break;
+          if (!plan_.boxes) break;
           [[fallthrough]];
         case KIND_BOUNDARY: {
           const GDSboundary& b = s.boundary(c);
@@ -293,7 +293,7 @@ class Placer {
         }
         case KIND_SREF: {
           const GDSsref& r = s.sref(c);
-          if (spec_.composeTopRefs) {
+          if (plan_.composeTopRefs) {
             sref(r, GDSidentity);
           } else if (!skip(r.structptr)) {
             contents(r.structptr, r.transf);
@@ -318,17 +318,17 @@ class Placer {
 
   void aref(const GDSaref& a, const GDStransf& parent) {
     if (skip(a.structptr)) return;
-    const ArrayMembers members(a, parent, spec_.members);
+    const ArrayMembers members(a, parent, plan_.members);
     for (int32_t i = 0; i < a.cols; ++i)
       for (int32_t j = 0; j < a.rows; ++j) contents(a.structptr, members.member(i, j));
   }
 
  private:
-  bool onLayer(int32_t layer) const { return !spec_.layer || layer == *spec_.layer; }
+  bool onLayer(int32_t layer) const { return !plan_.layer || layer == *plan_.layer; }
 
   bool skip(int32_t structptr) const {
-    if (!spec_.layer) return false;
-    return structptr < 0 || !hasLayerBelow(lib_, structptr, *spec_.layer);
+    if (!plan_.layer) return false;
+    return structptr < 0 || !hasLayerBelow(lib_, structptr, *plan_.layer);
   }
 
   // The cells of a referenced structure placed by t.
@@ -339,7 +339,7 @@ class Placer {
     for (const GDScell& c : s->cells) {
       switch (c.kind) {
         case KIND_BOX:
-          if (!spec_.boxes) break;
+          if (!plan_.boxes) break;
           [[fallthrough]];
         case KIND_BOUNDARY: {
           const GDSboundary& b = s->boundary(c);
@@ -380,27 +380,27 @@ class Placer {
   }
 
   const GDSlibrary& lib_;
-  const WalkSpec& spec_;
+  const WalkPlan& plan_;
   PlacedSink& sink_;
   std::vector<GDSpoint> points_;
 };
 
 }  // namespace
 
-void walkPlaced(const GDSlibrary& lib, const GDSstruct& top, const WalkSpec& spec, PlacedSink& sink) {
+void walkPlaced(const GDSlibrary& lib, const GDSstruct& top, const WalkPlan& plan, PlacedSink& sink) {
   TopDescent guard(lib, top);
-  if (spec.layer && !hasLayerBelow(lib, top, *spec.layer)) return;
-  Placer(lib, spec, sink).top(top);
+  if (plan.layer && !hasLayerBelow(lib, top, *plan.layer)) return;
+  Placer(lib, plan, sink).top(top);
 }
 
-void walkPlacedSref(const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent, const WalkSpec& spec,
+void walkPlacedSref(const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent, const WalkPlan& plan,
                     PlacedSink& sink) {
-  Placer(lib, spec, sink).sref(r, parent);
+  Placer(lib, plan, sink).sref(r, parent);
 }
 
-void walkPlacedAref(const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent, const WalkSpec& spec,
+void walkPlacedAref(const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent, const WalkPlan& plan,
                     PlacedSink& sink) {
-  Placer(lib, spec, sink).aref(a, parent);
+  Placer(lib, plan, sink).aref(a, parent);
 }
 
 const Walks& fastWalks() {

@@ -88,7 +88,7 @@ enum class MemberOrder {
   OwnThenParent,         // GDScomposeTransf(GDScomposeTransf(o, R), P)
 };
 
-struct WalkSpec {
+struct WalkPlan {
   MemberOrder members = MemberOrder::LatticeThenPlacement;
   // A reference standing in the structure the walk starts in: its own
   // transform composed with the identity, or its own transform as it is.
@@ -116,11 +116,11 @@ class PlacedSink {
 };
 
 // Walks structure `top` (a descent path of its own, with top on it).
-void walkPlaced(const GDSlibrary& lib, const GDSstruct& top, const WalkSpec& spec, PlacedSink& sink);
+void walkPlaced(const GDSlibrary& lib, const GDSstruct& top, const WalkPlan& plan, PlacedSink& sink);
 // Walks one reference placed under `parent`.
-void walkPlacedSref(const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent, const WalkSpec& spec,
+void walkPlacedSref(const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent, const WalkPlan& plan,
                     PlacedSink& sink);
-void walkPlacedAref(const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent, const WalkSpec& spec,
+void walkPlacedAref(const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent, const WalkPlan& plan,
                     PlacedSink& sink);
 
 // The transforms of the members of one array placed under a parent, in
@@ -143,7 +143,7 @@ class ArrayMembers {
 // walks to compare with.
 struct Walks {
   GDSbbox (*extent)(const GDSlibrary& lib, const GDSstruct& s);
-  void (*place)(const GDSlibrary& lib, const GDSstruct& top, const WalkSpec& spec, PlacedSink& sink);
+  void (*place)(const GDSlibrary& lib, const GDSstruct& top, const WalkPlan& plan, PlacedSink& sink);
 };
 const Walks& fastWalks();
 

@@ -8,7 +8,7 @@
 // transform and then with the parent's. Each composition is done in exactly
 // this order, so that coordinates agree to the unit.
 //
-// A pass walks only what can draw on its layer (WalkSpec::layer): nothing
+// A pass walks only what can draw on its layer (WalkPlan::layer): nothing
 // it leaves out can write a byte (elements on other layers write nothing,
 // and the short-wire message only comes from wires on the pass's layer),
 // so its output is that of a walk through everything.
@@ -58,13 +58,13 @@ inline void putPair(Out& f, const char* cmd, int64_t x, int64_t y) {
 // How a plot walks: arrays as lattice translation and the array's own
 // transform, then the parent's; a reference in the top structure hands
 // its own transform to the walk unchanged; boxes are drawn as boundaries.
-WalkSpec plotSpec(const LayerEntry& e) {
-  WalkSpec spec;
-  spec.members = MemberOrder::OwnThenParent;
-  spec.composeTopRefs = false;
-  spec.boxes = true;
-  spec.layer = e.gdsno;
-  return spec;
+WalkPlan plotPlan(const LayerEntry& e) {
+  WalkPlan plan;
+  plan.members = MemberOrder::OwnThenParent;
+  plan.composeTopRefs = false;
+  plan.boxes = true;
+  plan.layer = e.gdsno;
+  return plan;
 }
 
 // Draws the placed elements of one pen pass.
@@ -214,7 +214,7 @@ void HPGLwritePlot(const GDSlibrary& lib, const LayerTable& table, const std::st
     f.printf("SP%d\n", entry.gdsno);
     HPGLwriteFillType(f, g.scale, entry);
     paint.begin(entry);
-    walks.place(lib, *s, plotSpec(entry), paint);
+    walks.place(lib, *s, plotPlan(entry), paint);
   }
   HPGLwriteTrailer(f);
   closeOutFile(*file, path);

@@ -1,7 +1,7 @@
 // The PostScript page writer: page fit, then one drawing pass per visible
 // layer entry, walking the top structure through all its references.
 //
-// A pass walks only what can draw on its layer (WalkSpec::layer): nothing
+// A pass walks only what can draw on its layer (WalkPlan::layer): nothing
 // it leaves out can write a byte (elements on other layers write nothing,
 // and the short-wire message only comes from wires that are drawn), so its
 // output is that of a walk through everything.
@@ -82,12 +82,12 @@ class Line {
 
 // How a page walks: arrays as lattice translation, then the array's
 // placement; references in the top structure composed with the identity.
-WalkSpec pageSpec(const LayerEntry& e) {
-  WalkSpec spec;
-  spec.members = MemberOrder::LatticeThenPlacement;
-  spec.composeTopRefs = true;
-  spec.layer = e.gdsno;
-  return spec;
+WalkPlan pagePlan(const LayerEntry& e) {
+  WalkPlan plan;
+  plan.members = MemberOrder::LatticeThenPlacement;
+  plan.composeTopRefs = true;
+  plan.layer = e.gdsno;
+  return plan;
 }
 
 // Draws the placed elements of one pass.
@@ -195,14 +195,14 @@ void PSwriteSref(Out& f, const GDSlibrary& lib, const GDSsref& r, const GDStrans
                  const LayerEntry& e) {
   PSpainter paint(f);
   paint.begin(e);
-  walkPlacedSref(lib, r, parent, pageSpec(e), paint);
+  walkPlacedSref(lib, r, parent, pagePlan(e), paint);
 }
 
 void PSwriteAref(Out& f, const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent,
                  const LayerEntry& e) {
   PSpainter paint(f);
   paint.begin(e);
-  walkPlacedAref(lib, a, parent, pageSpec(e), paint);
+  walkPlacedAref(lib, a, parent, pagePlan(e), paint);
 }
 
 void PSwriteText(Out& f, const GDStext& t, const GDStransf& parent, const LayerEntry& e) {
@@ -260,7 +260,7 @@ void PSdrawPage(const GDSlibrary& lib, const LayerTable& table, const std::strin
     f.printf("gsave\n%.3f %.3f %.3f setrgbcolor\nnewpath\n", colour(entry.red), colour(entry.green),
              colour(entry.blue));
     paint.begin(entry);
-    walks.place(lib, *s, pageSpec(entry), paint);
+    walks.place(lib, *s, pagePlan(entry), paint);
   }
   f.put(std::string_view("showpage\n"));
   closeOutFile(*file, psPath);
