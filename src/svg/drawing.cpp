@@ -143,6 +143,8 @@ class SvgWriter {
   const Whole& whole(int32_t idx);
   uint32_t wholeDef(int32_t idx);
   void putArray(const GDSaref& a, uint32_t child, uint32_t row);
+  // The six numbers of an SVG matrix() for t.
+  void putMatrix(const GDStransf& t);
 
   void putPolygon(const GDSpoint* p, int32_t n);
   void putBoundary(const GDSboundary& b);
@@ -219,17 +221,7 @@ void SvgWriter::putUse(char kind, uint32_t id, const GDStransf& t) {
   f_->put("<use href=\"#");
   putId(*f_, kind, id);
   f_->put("\" transform=\"matrix(");
-  putNum(*f_, t.a);
-  f_->put(' ');
-  putNum(*f_, t.c);
-  f_->put(' ');
-  putNum(*f_, t.b);
-  f_->put(' ');
-  putNum(*f_, t.d);
-  f_->put(' ');
-  putNum(*f_, t.tx);
-  f_->put(' ');
-  putNum(*f_, t.ty);
+  putMatrix(t);
   f_->put(")\"/>");
 }
 
@@ -703,23 +695,21 @@ bool simplePolygon(const GDSpoint* p, int32_t n, bool* reverse) {
   return true;
 }
 
+void SvgWriter::putMatrix(const GDStransf& t) {
+  const double v[6] = {t.a, t.c, t.b, t.d, t.tx, t.ty};
+  for (int i = 0; i < 6; ++i) {
+    if (i) f_->put(' ');
+    putNum(*f_, v[i]);
+  }
+}
+
 // Translated members of an array, as the layer definitions place them.
 void SvgWriter::putArray(const GDSaref& a, uint32_t child, uint32_t row) {
   const GDStransf& t = a.transf;
   const bool linear = !(translation(t) && t.tx == 0 && t.ty == 0);
   if (linear) {
     f_->put("<g transform=\"matrix(");
-    putNum(*f_, t.a);
-    f_->put(' ');
-    putNum(*f_, t.c);
-    f_->put(' ');
-    putNum(*f_, t.b);
-    f_->put(' ');
-    putNum(*f_, t.d);
-    f_->put(' ');
-    putNum(*f_, t.tx);
-    f_->put(' ');
-    putNum(*f_, t.ty);
+    putMatrix(t);
     f_->put(")\">");
   }
   if (row) {
