@@ -43,9 +43,9 @@ void checkLookups(const qm::LayerTable& t) {
     keys.push_back({next(e.gdsno), e.datatype});
   }
   std::vector<int> fast;
-  for (auto [l, d] : keys) fast.push_back(t.FindLayerEntry(l, d));
+  for (auto [l, d] : keys) fast.push_back(t.FindLayerEntry(qm::currentConsole(), l, d));
   for (std::size_t k = 0; k < keys.size(); ++k)  // remembered answers
-    if (t.FindLayerEntry(keys[k].first, keys[k].second) != fast[k]) broken("lookup changed on repetition");
+    if (t.FindLayerEntry(qm::currentConsole(), keys[k].first, keys[k].second) != fast[k]) broken("lookup changed on repetition");
   for (std::size_t k = 0; k < keys.size(); ++k) {
     int plain = plainwalks::findLayerEntry(t, keys[k].first, keys[k].second);
     if (plain != fast[k]) broken("remembered lookup differs from the plain scan");
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   qm::CaptureStd cap;
   qm::LayerTable table;
   try {
-    int n = qm::ReadLayerConfig(in.f, table);
+    int n = qm::ReadLayerConfig(qm::currentConsole(), in.f, table);
     if (n < 1 || n > qm::LayerTable::kCapacity || n != table.layerCount) broken("entry count");
     if (table[0].gdsno != -1 || !table[0].hidden) broken("entry 0");
     checkLookups(table);

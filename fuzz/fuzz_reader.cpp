@@ -75,10 +75,10 @@ void checkLibrary(const qm::GDSlibrary& lib) {
     int32_t k = lib.indexOf(lib.structs[i].strname);
     if (k < 0 || static_cast<std::size_t>(k) > i || lib.structs[static_cast<std::size_t>(k)].strname != lib.structs[i].strname)
       broken("indexOf");
-    const qm::GDSstruct* f = qm::GDSfindStruct(lib, lib.structs[i].strname);
+    const qm::GDSstruct* f = qm::GDSfindStruct(qm::currentConsole(), lib, lib.structs[i].strname);
     if (f != &lib.structs[static_cast<std::size_t>(k)]) broken("GDSfindStruct");
   }
-  if (qm::GDSfindStruct(lib, std::string_view("\x01no such structure", 18)) != nullptr &&
+  if (qm::GDSfindStruct(qm::currentConsole(), lib, std::string_view("\x01no such structure", 18)) != nullptr &&
       lib.indexOf(std::string_view("\x01no such structure", 18)) < 0)
     broken("GDSfindStruct of a missing name");
 }
@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       try {
         qm::ReadOptions opt;
         opt.tolerant = tolerant;
-        auto lib = qm::GDSreadLibrary(fd, listing, opt);
+        auto lib = qm::GDSreadLibrary(qm::currentConsole(), fd, listing, opt);
         if (!lib) broken("no library and no fatal error");
         checkLibrary(*lib);
       } catch (const qm::Failure& f) {

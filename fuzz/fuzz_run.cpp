@@ -93,7 +93,7 @@ Outcome runOnce(const uint8_t* data, std::size_t size, const std::string& top, b
       qm::ReadOptions opt;
       opt.tolerant = true;
       qm::Out listing{qm::Out::Memory{}};
-      auto lib = qm::GDSreadLibrary(fd, listing, opt);
+      auto lib = qm::GDSreadLibrary(qm::currentConsole(), fd, listing, opt);
       if (!lib) std::abort();
       int32_t t = lib->indexOf(top);
       o.topFound = t >= 0;

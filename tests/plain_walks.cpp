@@ -377,7 +377,7 @@ class PlainScene {
     std::vector<PFrame> st;
     std::deque<Descent> guards;
     std::optional<TopDescent> top;
-    const GDSstruct* s = GDSfindStruct(lib_, topName);
+    const GDSstruct* s = GDSfindStruct(qm::currentConsole(), lib_, topName);
     if (s) top.emplace(lib_, *s);
     st.push_back({s, 0, topName});
     for (;;) {
@@ -389,7 +389,7 @@ class PlainScene {
         int32_t ptr = referenceTarget(*fr.s, c);
         std::string_view name = lib_.name(sname);
         guards.emplace_back(lib_, ptr);
-        const GDSstruct* child = GDSfindStruct(lib_, name);
+        const GDSstruct* child = GDSfindStruct(qm::currentConsole(), lib_, name);
         st.push_back({child, 0, name});
         continue;
       }
@@ -401,7 +401,7 @@ class PlainScene {
   }
 
   bool declare(const std::string& name) {
-    const GDSstruct* s = GDSfindStruct(lib_, name);
+    const GDSstruct* s = GDSfindStruct(qm::currentConsole(), lib_, name);
     if (!s) {
       err().printf("Couldn't find the structure named \"%s\"\n", name.c_str());
       return false;
@@ -579,7 +579,7 @@ class PlainScene {
 void writeScene(const GDSlibrary& lib, const LayerTable& table, const std::string& path, const std::string& top) {
   std::unique_ptr<Out> f = openOutFile(path);
   if (!f) fatal("Couldn't open %s for writing. Aborting...\n", path.c_str());
-  const GDSstruct* s = GDSfindStruct(lib, top);
+  const GDSstruct* s = GDSfindStruct(qm::currentConsole(), lib, top);
   if (!s) {
     err().printf("Couldn't find the structure named \"%s\"\n", top.c_str());
     closeOutFile(*f, path);

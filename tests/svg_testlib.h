@@ -34,7 +34,7 @@ inline Drawing draw(const qm::GDSlibrary& lib, const std::string& config, const 
   Drawing r;
   {
     qm::CaptureStd quiet;
-    qm::LoadLayerConfig(d.file("layers"), table);
+    qm::LoadLayerConfig(qm::currentConsole(), d.file("layers"), table);
   }
   {
     qm::CaptureStd cap;

@@ -46,7 +46,7 @@ std::unique_ptr<qm::GDSlibrary> load(const std::string& bytes, bool tolerant = f
     int fd = open(d.file("in.gds").c_str(), O_RDONLY);
     qm::ReadOptions opt;
     opt.tolerant = tolerant;
-    lib = qm::GDSreadLibrary(fd, listing, opt);
+    lib = qm::GDSreadLibrary(qm::currentConsole(), fd, listing, opt);
     close(fd);
   }
   return lib;

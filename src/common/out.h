@@ -120,11 +120,20 @@ inline char* formatInt(char* p, int64_t v) {
   return detail::formatUnsigned(p, u);
 }
 
-// Standard output and standard error of the current run (buffered): the
-// streams a StdStreams or a CaptureStd has put in place, else streams on
-// descriptors 1 and 2.
+// Standard output and standard error of a run (buffered). The entry point
+// owns the two streams; every function that prints takes the Console as its
+// first parameter, and a class that prints keeps a copy of it.
+struct Console {
+  Out& out;
+  Out& err;
+};
+
+// The standard streams of the current run for code not yet handed a
+// Console: the streams a StdStreams or a CaptureStd has put in place, else
+// streams on descriptors 1 and 2.
 Out& out();
 Out& err();
+inline Console currentConsole() { return Console{out(), err()}; }
 
 // Makes `o` and `e` the standard streams of the run for its lifetime (the
 // entry point owns them), then puts the previous ones back.
@@ -140,18 +149,22 @@ class StdStreams {
   Out* prevErr_;
 };
 
-// Lets a test collect standard output and error in memory. Restores the
-// previous streams when destroyed.
+// Two memory streams a test hands to the code it runs, to look at what that
+// code printed on standard output and standard error.
 class CaptureStd {
  public:
   CaptureStd();
   ~CaptureStd();
+  CaptureStd(const CaptureStd&) = delete;
+  CaptureStd& operator=(const CaptureStd&) = delete;
+  const Console& console() const { return con_; }
   std::string out();
   std::string err();
 
  private:
   Out o_{Out::Memory{}};
   Out e_{Out::Memory{}};
+  Console con_{o_, e_};
   StdStreams use_{o_, e_};
 };
 

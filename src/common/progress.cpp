@@ -36,15 +36,15 @@ std::string megabytes(uint64_t n) {
 }
 }  // namespace
 
-Progress::Progress(bool active, int fd, Clock clock)
-    : active_(active), fd_(fd), clock_(clock ? std::move(clock) : Clock(steadyMillis)) {
+Progress::Progress(const Console& con, bool active, int fd, Clock clock)
+    : con_(con), active_(active), fd_(fd), clock_(clock ? std::move(clock) : Clock(steadyMillis)) {
   if (!active_) return;
   struct winsize ws {};
   if (::ioctl(fd_, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1) width_ = ws.ws_col;
   // What the program writes to the terminal first takes the line away.
-  err().setBeforeWrite(&Progress::eraseHook, this);
+  con_.err.setBeforeWrite(&Progress::eraseHook, this);
   if (::isatty(1)) {
-    out().setBeforeWrite(&Progress::eraseHook, this);
+    con_.out.setBeforeWrite(&Progress::eraseHook, this);
     hookedOut_ = true;
   }
 }
@@ -52,8 +52,8 @@ Progress::Progress(bool active, int fd, Clock clock)
 Progress::~Progress() {
   if (!active_) return;
   clear();
-  err().setBeforeWrite(nullptr, nullptr);
-  if (hookedOut_) out().setBeforeWrite(nullptr, nullptr);
+  con_.err.setBeforeWrite(nullptr, nullptr);
+  if (hookedOut_) con_.out.setBeforeWrite(nullptr, nullptr);
 }
 
 void Progress::eraseHook(void* self) { static_cast<Progress*>(self)->clear(); }
@@ -99,7 +99,7 @@ void Progress::writing(std::string_view writer, std::string_view layer, int inde
 
 void Progress::draw(const std::string& text) {
   // Messages waiting in the buffer go out first, on lines of their own.
-  err().flush();
+  con_.err.flush();
   std::string line(kErase);
   std::size_t room = static_cast<std::size_t>(width_ - 1);
   std::size_t n = 0;

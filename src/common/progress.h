@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/out.h"
+
 namespace qm {
 
 class Progress {
@@ -18,8 +20,9 @@ class Progress {
   using Clock = std::function<int64_t()>;
 
   // `active`: whether to draw at all (the caller asks for it and `fd` is a
-  // terminal). The line goes straight to `fd`, around the buffered streams.
-  explicit Progress(bool active, int fd = 2, Clock clock = {});
+  // terminal). The line goes straight to `fd`, around the buffered streams
+  // of `con` (an active Progress hooks them).
+  Progress(const Console& con, bool active, int fd = 2, Clock clock = {});
   ~Progress();
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
@@ -43,6 +46,7 @@ class Progress {
   void draw(const std::string& text);
   static void eraseHook(void* self);
 
+  Console con_;
   bool active_;
   int fd_;
   Clock clock_;

@@ -57,9 +57,9 @@ std::string_view GDSlibrary::findEcho(int32_t i) const {
   return std::string_view(echo_).substr(0, echoEnd_[static_cast<std::size_t>(i)]);
 }
 
-const GDSstruct* GDSfindStruct(const GDSlibrary& lib, std::string_view name) {
+const GDSstruct* GDSfindStruct(const Console& con, const GDSlibrary& lib, std::string_view name) {
   int32_t i = lib.indexOf(name);
-  out().put(lib.findEcho(i));
+  con.out.put(lib.findEcho(i));
   return i < 0 ? nullptr : &lib.structs[static_cast<std::size_t>(i)];
 }
 

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/out.h"
 #include "gds/transf.h"
 
 namespace qm {
@@ -155,7 +156,7 @@ struct GDSlibrary {
 
 // Finds the structure of that name, echoing on standard output the name of
 // every structure it passes, the found one included. Null when none.
-const GDSstruct* GDSfindStruct(const GDSlibrary& lib, std::string_view name);
+const GDSstruct* GDSfindStruct(const Console& con, const GDSlibrary& lib, std::string_view name);
 
 }  // namespace qm
 

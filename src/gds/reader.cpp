@@ -29,8 +29,7 @@ void need(const GDSrecord& r, std::size_t n) {
 }
 
 // Echo of a point list: "point[%d] = %d %d\n" per point.
-void echoPoints(const GDSpoint* pts, int32_t n) {
-  Out& o = out();
+void echoPoints(Out& o, const GDSpoint* pts, int32_t n) {
   for (int32_t i = 0; i < n; ++i) {
     char* p = o.reserve(64);
     std::memcpy(p, "point[", 6);
@@ -52,7 +51,8 @@ struct Placement {
 
 class Reader {
  public:
-  Reader(int fd, const ReadOptions& opt, GDSlibrary& lib) : rs_(fd, opt.progress), opt_(opt), lib_(lib) {}
+  Reader(const Console& con, int fd, const ReadOptions& opt, GDSlibrary& lib)
+      : con_(con), rs_(fd, opt.progress), opt_(opt), lib_(lib) {}
 
   void finishInput() { rs_.finish(); }
 
@@ -70,27 +70,27 @@ class Reader {
           return;  // the structure reader reports the missing ENDLIB
         case R_BGNLIB:
           readDates(r);
-          out().printf("lastmod = %s, lastacc = %s\n", lib_.lastmod.c_str(), lib_.lastacc.c_str());
+          con_.out.printf("lastmod = %s, lastacc = %s\n", lib_.lastmod.c_str(), lib_.lastacc.c_str());
           break;
         case R_LIBNAME:
           lib_.libname = GDSstring(r.data, r.size);
-          out().printf("libname = %s\n", lib_.libname.c_str());
+          con_.out.printf("libname = %s\n", lib_.libname.c_str());
           break;
         case R_UNITS:
           need(r, 16);
           lib_.userunit = GDSreal8(r.data);
           lib_.meterunit = GDSreal8(r.data + 8);
-          out().printf("userunit = %e, meterunit = %e\n", lib_.userunit, lib_.meterunit);
+          con_.out.printf("userunit = %e, meterunit = %e\n", lib_.userunit, lib_.meterunit);
           break;
         case R_BGNSTR:
         case R_ENDLIB:  // a library without structures ends in order
           rs_.unread();
           return;
-        case R_REFLIBS: err().put("Not yet handling REFLIBS!\n"); break;
-        case R_FONTS: err().put("Not yet handling FONTS!\n"); break;
-        case R_LIBDIRSIZE: err().put("Not yet handling LIBDIRSIZE!\n"); break;
-        case R_SRFNAME: err().put("Not yet handling SRFNAME!\n"); break;
-        case R_LIBSECUR: err().put("Not yet handling LIBSECUR!\n"); break;
+        case R_REFLIBS: con_.err.put("Not yet handling REFLIBS!\n"); break;
+        case R_FONTS: con_.err.put("Not yet handling FONTS!\n"); break;
+        case R_LIBDIRSIZE: con_.err.put("Not yet handling LIBDIRSIZE!\n"); break;
+        case R_SRFNAME: con_.err.put("Not yet handling SRFNAME!\n"); break;
+        case R_LIBSECUR: con_.err.put("Not yet handling LIBSECUR!\n"); break;
         default: break;
       }
     }
@@ -128,11 +128,11 @@ class Reader {
           fatal("Error in reading the GDS file. Aborting\n");
         case R_ENDLIB:
         case R_BGNSTR:
-          err().put("Incorrect record type in GDSreadStruct()\n");
+          con_.err.put("Incorrect record type in GDSreadStruct()\n");
           return false;
         case R_STRNAME:
           s.strname = GDSstring(r.data, r.size);
-          out().printf("strname = %s\n", s.strname.c_str());
+          con_.out.printf("strname = %s\n", s.strname.c_str());
           break;
         case R_ENDSTR:
           finishStruct(s);
@@ -147,17 +147,17 @@ class Reader {
             readNode();
             break;
           }
-          err().put("READING NODE NOT YET IMPLEMENTED\n");
+          con_.err.put("READING NODE NOT YET IMPLEMENTED\n");
           return false;
         case R_BOX:
           if (opt_.tolerant) {
             readBoundary(s, true);
             break;
           }
-          err().put("READING BOX NOT YET IMPLEMENTED\n");
+          con_.err.put("READING BOX NOT YET IMPLEMENTED\n");
           return false;
         default:
-          err().put("Unknown record type\n");
+          con_.err.put("Unknown record type\n");
           break;
       }
     }
@@ -236,7 +236,7 @@ class Reader {
     if (next(r) != R_XY) fatal("Missing XY field in %s element. Abort!\n", kind);
     b.points = readPoints(r, b.npoints);
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in %s element. Abort!\n", kind);
-    Out& o = out();
+    Out& o = con_.out;
     char* q = o.reserve(96);
     if (box) {
       std::memcpy(q, "Box on layer ", 13);
@@ -252,7 +252,7 @@ class Reader {
     *q++ = ':';
     *q++ = '\n';
     o.commit(q);
-    echoPoints(b.points, b.npoints);
+    echoPoints(con_.out, b.points, b.npoints);
     b.box = box;
     s.cells.push_back({KIND_BOUNDARY, static_cast<uint32_t>(s.boundaries.size())});
     s.boundaries.push_back(b);
@@ -289,16 +289,16 @@ class Reader {
         case 2: p.pathtype = 2; break;
         case 1:
           p.pathtype = 2;
-          err().put("Round ended path not supported. Used extended instead\n");
+          con_.err.put("Round ended path not supported. Used extended instead\n");
           break;
         case 4:
           p.pathtype = 2;
           // Tolerant reading reports it once the extensions are known.
-          if (!opt_.tolerant) err().put("Custom ended path not supported. Used extended instead\n");
+          if (!opt_.tolerant) con_.err.put("Custom ended path not supported. Used extended instead\n");
           break;
         default:
           p.pathtype = 0;
-          err().printf("Unknown pathtype %d. Used butt end instead\n", typeRead);
+          con_.err.printf("Unknown pathtype %d. Used butt end instead\n", typeRead);
           break;
       }
       t = next(r);
@@ -326,14 +326,14 @@ class Reader {
         t = next(r);
       }
     }
-    if (opt_.tolerant && typeRead == 4 && !p.hasExtensions) err().put("Custom ended path not supported. Used extended instead\n");
+    if (opt_.tolerant && typeRead == 4 && !p.hasExtensions) con_.err.put("Custom ended path not supported. Used extended instead\n");
     if (t != R_XY) fatal("Missing XY field in PATH element. Abort!\n");
     p.points = readPoints(r, p.npoints);
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in PATH element. Abort!\n");
-    Out& o = out();
+    Out& o = con_.out;
     o.printf("Path on layer %d, datatype %d, of type %d with width = %d:\n", p.layer, p.datatype, p.pathtype,
              p.width);
-    echoPoints(p.points, p.npoints);
+    echoPoints(con_.out, p.points, p.npoints);
     s.cells.push_back({KIND_PATH, static_cast<uint32_t>(s.paths.size())});
     s.paths.push_back(p);
   }
@@ -398,7 +398,7 @@ class Reader {
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in SREF element. Abort!\n");
     ref.transf = GDSmakeTransf(origin, pl.mirror, pl.angle, pl.mag);
     // "Sref at %d,%d, angle = %.2e, mag = %.2e, mirror = %d of cell named \"%s\"\n"
-    Out& o = out();
+    Out& o = con_.out;
     char* q = o.reserve(64);
     std::memcpy(q, "Sref at ", 8);
     q = formatInt(q + 8, origin.x);
@@ -454,7 +454,7 @@ class Reader {
     if (q3.y < 0) rs = -rs;
     a.rowspace = sat(rs);
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in AREF element. Abort!\n");
-    out().printf("Aref at %d,%d/ of cell named \"%s\", c/r  = %d/%d, spacing = %d/%d, mirror = %d\n", p1.x, p1.y,
+    con_.out.printf("Aref at %d,%d/ of cell named \"%s\", c/r  = %d/%d, spacing = %d/%d, mirror = %d\n", p1.x, p1.y,
                  sname.c_str(), a.cols, a.rows, a.colspace, a.rowspace, pl.mirror);
     s.cells.push_back({KIND_AREF, static_cast<uint32_t>(s.arefs.size())});
     s.arefs.push_back(a);
@@ -478,18 +478,18 @@ class Reader {
       int v = (w >> 2) & 3;
       if (v == 3) {
         tx.vjust = 1;
-        err().put("Illegal vertical justification in TEXT element.\n");
+        con_.err.put("Illegal vertical justification in TEXT element.\n");
       } else {
         tx.vjust = v;
       }
       int h = w & 3;
       if (h == 3) {
         tx.hjust = 1;
-        err().put("Illegal horizontal justification in TEXT element.\n");
+        con_.err.put("Illegal horizontal justification in TEXT element.\n");
       } else {
         tx.hjust = h;
       }
-      if (w & 0xffc0) err().put("Undefined bits are set in PRESENTATION\n");
+      if (w & 0xffc0) con_.err.put("Undefined bits are set in PRESENTATION\n");
     } else if (opt_.tolerant) {
       rs_.unread();
     } else {
@@ -514,9 +514,9 @@ class Reader {
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in TEXT element. Abort!\n");
     tx.transf = GDSmakeTransf(origin, 0, pl.angle, pl.mag);
     tx.mag = pl.mag;
-    out().printf("String on layer %d, datatype %d, at %d,%d = \"%s\"\n", tx.layer, tx.datatype, origin.x, origin.y,
+    con_.out.printf("String on layer %d, datatype %d, at %d,%d = \"%s\"\n", tx.layer, tx.datatype, origin.x, origin.y,
                  tx.string.c_str());
-    out().printf("hjust = %d, vjust = %d, mag = %e and angle = %e\n", tx.hjust, tx.vjust, pl.mag, pl.angle);
+    con_.out.printf("hjust = %d, vjust = %d, mag = %e and angle = %e\n", tx.hjust, tx.vjust, pl.mag, pl.angle);
     s.cells.push_back({KIND_TEXT, static_cast<uint32_t>(s.texts.size())});
     s.texts.push_back(std::move(tx));
   }
@@ -537,6 +537,7 @@ class Reader {
   };
   ExpCache angleText_, magText_;
 
+  Console con_;
   RecordStream rs_;
   const ReadOptions& opt_;
   GDSlibrary& lib_;
@@ -587,9 +588,9 @@ namespace {
 // Reads the library, writing the listing to `listing`; `listed()` runs once
 // every structure has been listed.
 template <class Listed>
-std::unique_ptr<GDSlibrary> readLibrary(int fd, Out& listing, const ReadOptions& opt, Listed listed) {
+std::unique_ptr<GDSlibrary> readLibrary(const Console& con, int fd, Out& listing, const ReadOptions& opt, Listed listed) {
   auto lib = std::make_unique<GDSlibrary>();
-  Reader rd(fd, opt, *lib);
+  Reader rd(con, fd, opt, *lib);
   rd.readHeader();
   rd.readLibRecords();
   std::vector<GDSstruct> structs;  // file order while reading
@@ -607,11 +608,11 @@ std::unique_ptr<GDSlibrary> readLibrary(int fd, Out& listing, const ReadOptions&
   if (opt.tolerant) {
     for (int t = 0; t <= 60; ++t)
       if (rd.skipped[static_cast<std::size_t>(t)])
-        err().printf("Skipped %llu %s records\n", static_cast<unsigned long long>(rd.skipped[static_cast<std::size_t>(t)]),
+        con.err.printf("Skipped %llu %s records\n", static_cast<unsigned long long>(rd.skipped[static_cast<std::size_t>(t)]),
                      GDSrecordName(t));
   }
   // Bind every reference to the first structure of its name.
-  Out& o = out();
+  Out& o = con.out;
   for (auto& s : lib->structs) {
     for (const auto& c : s.cells) {
       if (c.kind == KIND_SREF) {
@@ -638,14 +639,14 @@ std::unique_ptr<GDSlibrary> readLibrary(int fd, Out& listing, const ReadOptions&
 
 }  // namespace
 
-std::unique_ptr<GDSlibrary> GDSreadLibrary(int fd, Out& listing, const ReadOptions& opt) {
-  return readLibrary(fd, listing, opt, [] {});
+std::unique_ptr<GDSlibrary> GDSreadLibrary(const Console& con, int fd, Out& listing, const ReadOptions& opt) {
+  return readLibrary(con, fd, listing, opt, [] {});
 }
 
-std::unique_ptr<GDSlibrary> GDSreadLibrary(int fd, const std::string& listingPath, const ReadOptions& opt) {
+std::unique_ptr<GDSlibrary> GDSreadLibrary(const Console& con, int fd, const std::string& listingPath, const ReadOptions& opt) {
   auto listing = openOutFile(listingPath);
   if (!listing) fatal("Couldn't open %s for writing\n", listingPath.c_str());
-  return readLibrary(fd, *listing, opt, [&] {
+  return readLibrary(con, fd, *listing, opt, [&] {
     if (!listing->close()) fatal("Couldn't write %s\n", listingPath.c_str());
   });
 }

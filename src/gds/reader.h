@@ -20,11 +20,11 @@ struct ReadOptions {
 // entry to `listing` as soon as the structure is complete, then binds the
 // references. Throws Failure on every fatal input error. A gzip-compressed
 // input is read as the library it holds.
-std::unique_ptr<GDSlibrary> GDSreadLibrary(int fd, Out& listing, const ReadOptions& opt = {});
+std::unique_ptr<GDSlibrary> GDSreadLibrary(const Console& con, int fd, Out& listing, const ReadOptions& opt = {});
 // The same with the listing written to the file `listingPath` (the program
 // names "result.txt"), created or truncated before anything is read and
 // closed once every structure is listed: "Couldn't open %s for writing\n"
 // and "Couldn't write %s\n" when that fails.
-std::unique_ptr<GDSlibrary> GDSreadLibrary(int fd, const std::string& listingPath, const ReadOptions& opt = {});
+std::unique_ptr<GDSlibrary> GDSreadLibrary(const Console& con, int fd, const std::string& listingPath, const ReadOptions& opt = {});
 
 }  // namespace qm

@@ -192,7 +192,7 @@ void HPGLwritePlot(const GDSlibrary& lib, const LayerTable& table, const std::st
   HPGLwriteHeader(f);
   for (int i = 0; i < count; ++i) HPGLwritePenColor(f, table[i]);
 
-  const GDSstruct* s = GDSfindStruct(lib, top);
+  const GDSstruct* s = GDSfindStruct(qm::currentConsole(), lib, top);
   if (!s) {
     err().printf("Couldn't find the structure named \"%s\"\n", top.c_str());
     closeOutFile(*file, path);

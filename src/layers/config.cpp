@@ -78,10 +78,10 @@ bool isKeywordInitial(char c) {
 
 class Parser {
  public:
-  Parser(std::FILE* in, LayerTable& table) : in_(in), table_(table) {}
+  Parser(const Console& con, std::FILE* in, LayerTable& table) : con_(con), in_(in), table_(table) {}
 
   int run() {
-    out().put("dummy hidden layer body\n");
+    con_.out.put("dummy hidden layer body\n");
     LayerEntry& e0 = table_.entries[0];
     resetEntry(e0);
     e0.name = "NULL";
@@ -110,7 +110,7 @@ class Parser {
 
   void keyword(const char* tok, Tokens& toks) {
     if (std::strcmp(tok, "newlayer") == 0) {
-      out().put("new layer body\n");
+      con_.out.put("new layer body\n");
       resetEntry(entry());
       red_ = green_ = blue_ = 0;
     } else if (std::strcmp(tok, "name") == 0) {
@@ -155,7 +155,7 @@ class Parser {
     } else if (isKeywordInitial(tok[0])) {
       unknown(tok);
     } else {
-      err().printf("token = %s\n", tok);
+      con_.err.printf("token = %s\n", tok);
     }
   }
 
@@ -171,7 +171,7 @@ class Parser {
       e.name = name;
       e.hasName = true;
     }
-    out().printf(
+    con_.out.printf(
         "layername = %s, gdsno = %d, type = %d, hidden = %d, red = %.2f, green = %.2f, blue = %.2f,\n"
         " fill = %d hatch = %d, angle = %.2f, step = %.2f, depth = %.2f, thickness = %.2f\n",
         e.name.c_str(), static_cast<int>(e.gdsno), e.hasDatatype ? static_cast<int>(e.datatype) : -1,
@@ -221,6 +221,7 @@ class Parser {
     return x;
   }
 
+  Console con_;
   std::FILE* in_;
   LayerTable& table_;
   LayerEntry scratch_;
@@ -233,10 +234,10 @@ class Parser {
 
 LayerTable::LayerTable() : entries(kCapacity) {}
 
-int ReadLayerConfig(std::FILE* in, LayerTable& table) {
+int ReadLayerConfig(const Console& con, std::FILE* in, LayerTable& table) {
   if (table.entries.size() < static_cast<std::size_t>(LayerTable::kCapacity))
     table.entries.resize(LayerTable::kCapacity);
-  int n = Parser(in, table).run();
+  int n = Parser(con, in, table).run();
   table.layerCount = n;
   table.ClearLookupCache();
   return n;
@@ -258,7 +259,7 @@ int LayerTable::ScanLayerEntry(int32_t layer, int32_t datatype) const {
   return found;
 }
 
-int LayerTable::FindLayerEntry(int32_t layer, int32_t datatype) const {
+int LayerTable::FindLayerEntry(const Console& con, int32_t layer, int32_t datatype) const {
   int idx;
   if (cacheCount_ != layerCount) {
     lookupCache_.clear();
@@ -273,8 +274,8 @@ int LayerTable::FindLayerEntry(int32_t layer, int32_t datatype) const {
     lookupCache_.emplace(key, idx);
   }
   if (idx < 0) {
-    err().printf("Warning: Layer %d, datatype %d found with no corresponding\n layer entry in configuration file.\n",
-                 static_cast<int>(layer), static_cast<int>(datatype));
+    con.err.printf("Warning: Layer %d, datatype %d found with no corresponding\n layer entry in configuration file.\n",
+                   static_cast<int>(layer), static_cast<int>(datatype));
     return 0;
   }
   return idx;

@@ -7,6 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/out.h"
+
 namespace qm {
 
 struct LayerEntry {
@@ -41,7 +43,7 @@ class LayerTable {
   // Index of the entry for (layer, datatype); 0 with the warning on
   // standard error when the file does not configure the layer (printed
   // again at every such call).
-  int FindLayerEntry(int32_t layer, int32_t datatype) const;
+  int FindLayerEntry(const Console& con, int32_t layer, int32_t datatype) const;
   // The plain scan, without warning or memory: the first entry with the
   // layer and datatype wins, else the last entry of the layer without a
   // datatype, else -1.
@@ -60,6 +62,6 @@ class LayerTable {
 
 // Reads the whole stream into the table and returns the entry count.
 // Stops the program on a syntax error.
-int ReadLayerConfig(std::FILE* in, LayerTable& table);
+int ReadLayerConfig(const Console& con, std::FILE* in, LayerTable& table);
 
 }  // namespace qm

@@ -6,10 +6,10 @@
 
 namespace qm {
 
-int LoadLayerConfig(const std::string& configPath, LayerTable& table) {
+int LoadLayerConfig(const Console& con, const std::string& configPath, LayerTable& table) {
   std::FILE* cfg = std::fopen(configPath.c_str(), "r");
   if (!cfg) fatal("Couldn't open %s for reading. Aborting...\n", configPath.c_str());
-  int count = ReadLayerConfig(cfg, table);
+  int count = ReadLayerConfig(con, cfg, table);
   table.layerCount = count;
   std::fclose(cfg);
   return count;

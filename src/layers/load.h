@@ -11,6 +11,6 @@ namespace qm {
 // layerCount, which it also returns. A file that cannot be opened prints
 // "Couldn't open %s for reading. Aborting...\n" and ends the program with
 // status 1; syntax errors end it as ReadLayerConfig says.
-int LoadLayerConfig(const std::string& configPath, LayerTable& table);
+int LoadLayerConfig(const Console& con, const std::string& configPath, LayerTable& table);
 
 }  // namespace qm

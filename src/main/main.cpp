@@ -131,10 +131,10 @@ int RunMain(int argc, char** argv) {
   if (fd < 0) fd = 0;
   // Only a person at a terminal sees the status line; scripted runs stay
   // byte for byte as without it.
-  qm::Progress progress(showProgress && ::isatty(2) == 1);
+  qm::Progress progress(qm::currentConsole(), showProgress && ::isatty(2) == 1);
   opt.progress = &progress;
   // The library lives until the process ends: it is never taken apart.
-  qm::GDSlibrary* lib = qm::GDSreadLibrary(fd, "result.txt", opt).release();
+  qm::GDSlibrary* lib = qm::GDSreadLibrary(qm::currentConsole(), fd, "result.txt", opt).release();
   if (!lib) qm::fatal("Couldn't read the Calma library. Exiting...\n");
   ::close(fd);
   if (!top) {

@@ -16,7 +16,7 @@ void RunWriters(const GDSlibrary& lib, const std::string& top, const std::string
   // use the table as it leaves it. Without the page it is read alone.
   LayerTable table;
   if (choice.ps) PSwritePage(lib, table, psPath, configPath, top, fastWalks(), progress);
-  else LoadLayerConfig(configPath, table);
+  else LoadLayerConfig(qm::currentConsole(), configPath, table);
   if (choice.pov) POVwriteScene(lib, table, povPath, top, progress);
   if (choice.hpgl) HPGLwritePlot(lib, table, hpglPath, top, fastWalks(), progress);
   if (choice.svg) SVGwriteDrawing(lib, table, choice.svgPath, top, progress);

@@ -155,7 +155,7 @@ std::string POVtextureName(const LayerTable& table, int i) {
 }
 
 std::string POVlayerTexture(const LayerTable& table, int32_t layer, int32_t datatype) {
-  return POVtextureName(table, table.FindLayerEntry(layer, datatype));
+  return POVtextureName(table, table.FindLayerEntry(qm::currentConsole(), layer, datatype));
 }
 
 }  // namespace qm

@@ -167,7 +167,7 @@ int SceneWriter::silentEntry(int32_t layer, int32_t datatype) {
 // would call it.
 int SceneWriter::lookup(int32_t layer, int32_t datatype) {
   int i = silentEntry(layer, datatype);
-  if (i < 0) return table_.FindLayerEntry(layer, datatype);
+  if (i < 0) return table_.FindLayerEntry(qm::currentConsole(), layer, datatype);
   return i;
 }
 
@@ -343,7 +343,7 @@ void SceneWriter::replayWarnings(int32_t idx) {
   if (!hasWarn_[static_cast<std::size_t>(idx)]) return;
   auto warnBuckets = [&](int32_t i) {
     for (const GDSlayer& l : lib_.structs[static_cast<std::size_t>(i)].layers)
-      if (silentEntry(l.layer, l.datatype) < 0) table_.FindLayerEntry(l.layer, l.datatype);
+      if (silentEntry(l.layer, l.datatype) < 0) table_.FindLayerEntry(qm::currentConsole(), l.layer, l.datatype);
   };
   warnBuckets(idx);
   replayWalk(idx, [&](int32_t child) {
@@ -669,7 +669,7 @@ void POVwriteScene(const GDSlibrary& lib, const LayerTable& table, const std::st
                    const std::string& top, Progress* progress) {
   std::unique_ptr<Out> f = openOutFile(path);
   if (!f) fatal("Couldn't open %s for writing. Aborting...\n", path.c_str());
-  const GDSstruct* s = GDSfindStruct(lib, top);
+  const GDSstruct* s = GDSfindStruct(qm::currentConsole(), lib, top);
   if (!s) {
     err().printf("Couldn't find the structure named \"%s\"\n", top.c_str());
     closeOutFile(*f, path);

@@ -214,7 +214,7 @@ void PSwriteText(Out& f, const GDStext& t, const GDStransf& parent, const LayerE
 void PSwritePage(const GDSlibrary& lib, LayerTable& table, const std::string& psPath,
                  const std::string& configPath, const std::string& top, const Walks& walks,
                  Progress* progress) {
-  if (LoadLayerConfig(configPath, table) < 2) return;
+  if (LoadLayerConfig(qm::currentConsole(), configPath, table) < 2) return;
   PSdrawPage(lib, table, psPath, top, walks, progress);
 }
 
@@ -229,7 +229,7 @@ void PSdrawPage(const GDSlibrary& lib, const LayerTable& table, const std::strin
   for (int i = 1; i < count; ++i) PSwriteHatch(f, table[i]);
   f.put(std::string_view("%%End of prologue\n"));
 
-  const GDSstruct* s = GDSfindStruct(lib, top);
+  const GDSstruct* s = GDSfindStruct(qm::currentConsole(), lib, top);
   if (!s) {
     err().printf("Couldn't find the structure named \"%s\"\n", top.c_str());
     closeOutFile(*file, psPath);

@@ -1104,7 +1104,7 @@ void SVGwriteDrawing(const GDSlibrary& lib, const LayerTable& table, const std::
   if (progress) progress->writing("SVG");
   std::unique_ptr<Out> f = openOutFile(path);
   if (!f) fatal("Couldn't open %s for writing. Aborting...\n", path.c_str());
-  const GDSstruct* s = GDSfindStruct(lib, top);
+  const GDSstruct* s = GDSfindStruct(qm::currentConsole(), lib, top);
   if (!s) {
     err().printf("Couldn't find the structure named \"%s\"\n", top.c_str());
     f->put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
