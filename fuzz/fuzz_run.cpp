@@ -110,7 +110,7 @@ Outcome runOnce(const uint8_t* data, std::size_t size, const std::string& top, b
           qm::WriterChoice all;
           all.svg = true;
           all.svgPath = at(kFiles[3]);
-          qm::RunWriters(*lib, top, at(kConfig), at(kFiles[0]), at(kFiles[1]), at(kFiles[2]), all);
+          qm::RunWriters(qm::currentConsole(), *lib, top, at(kConfig), at(kFiles[0]), at(kFiles[1]), at(kFiles[2]), all);
         }
       }
     } catch (const qm::Failure& f) {

@@ -592,9 +592,9 @@ void writeScene(const GDSlibrary& lib, const LayerTable& table, const std::strin
 void runWriters(const GDSlibrary& lib, const std::string& top, const std::string& configPath,
                 const std::string& psPath, const std::string& povPath, const std::string& hpglPath) {
   LayerTable table;
-  PSwritePage(lib, table, psPath, configPath, top, walks());
+  PSwritePage(qm::currentConsole(), lib, table, psPath, configPath, top, walks());
   writeScene(lib, table, povPath, top);
-  HPGLwritePlot(lib, table, hpglPath, top, walks());
+  HPGLwritePlot(qm::currentConsole(), lib, table, hpglPath, top, walks());
 }
 
 }  // namespace plainwalks

@@ -148,7 +148,7 @@ inline SceneRun writeScene(const qm::GDSlibrary& lib, const qm::LayerTable& tabl
   {
     qm::CaptureStd cap;
     if (plain) plainwalks::writeScene(lib, table, d.file("result.pov"), top);
-    else qm::POVwriteScene(lib, table, d.file("result.pov"), top);
+    else qm::POVwriteScene(qm::currentConsole(), lib, table, d.file("result.pov"), top);
     r.out = cap.out();
     r.err = cap.err();
   }

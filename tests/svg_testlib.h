@@ -38,7 +38,7 @@ inline Drawing draw(const qm::GDSlibrary& lib, const std::string& config, const 
   }
   {
     qm::CaptureStd cap;
-    qm::SVGwriteDrawing(lib, table, d.file("out.svg"), top);
+    qm::SVGwriteDrawing(qm::currentConsole(), lib, table, d.file("out.svg"), top);
     r.out = cap.out();
     r.err = cap.err();
   }

@@ -253,7 +253,7 @@ TEST(Progress, WritersReportTheirLayers) {
   int64_t now = 0;
   {
     qm::Progress pr(qm::currentConsole(), true, p.fd[1], [&] { return now += 1000; });
-    qm::RunWriters(lib, "TOP", d.file("c.cfg"), d.file("r.ps"), d.file("r.pov"), d.file("r.plt"), qm::WriterChoice{}, &pr);
+    qm::RunWriters(qm::currentConsole(), lib, "TOP", d.file("c.cfg"), d.file("r.ps"), d.file("r.pov"), d.file("r.plt"), qm::WriterChoice{}, &pr);
   }
   std::string s = p.take();
   for (const char* text : {"writing PostScript, layer M1 (1 of 2)", "writing PostScript, layer M2 (2 of 2)",

@@ -101,7 +101,7 @@ PlotResult plotOnce(const qm::GDSlibrary& lib, const qm::LayerTable& table, cons
   PlotResult r;
   {
     qm::CaptureStd cap;
-    qm::HPGLwritePlot(lib, table, d.file("result.plt"), top, walks);
+    qm::HPGLwritePlot(qm::currentConsole(), lib, table, d.file("result.plt"), top, walks);
     r.out = cap.out();
     r.err = cap.err();
   }
@@ -601,10 +601,10 @@ TEST(HpglPlotFailure, FatalCases) {
   auto lib = load(g.bytes);
   Table t;
   t.add(1);
-  EXPECT_FAILURE(qm::HPGLwritePlot(*lib, t.t, "/nonexistent-dir/x.plt", "OK"), 1,
+  EXPECT_FAILURE(qm::HPGLwritePlot(qm::currentConsole(), *lib, t.t, "/nonexistent-dir/x.plt", "OK"), 1,
               "Couldn't open /nonexistent-dir/x.plt for writing. Aborting...\n");
   TempDir d;
-  EXPECT_FAILURE(qm::HPGLwritePlot(*lib, t.t, d.file("c.plt"), "A"), 1,
+  EXPECT_FAILURE(qm::HPGLwritePlot(qm::currentConsole(), *lib, t.t, d.file("c.plt"), "A"), 1,
               "Cyclic reference to structure");
 }
 

@@ -37,7 +37,7 @@ Page page(const qm::GDSlibrary& lib, const std::string& config, const std::strin
   qm::LayerTable table;
   {
     qm::CaptureStd cap;
-    qm::PSwritePage(lib, table, d.file("out.ps"), d.file("layers"), top, walks);
+    qm::PSwritePage(qm::currentConsole(), lib, table, d.file("out.ps"), d.file("layers"), top, walks);
     p.out = cap.out();
     p.err = cap.err();
   }
@@ -70,7 +70,7 @@ std::string fitLines(const std::string& ps) {
 // silenced (the configuration's progress lines are not looked at there).
 void quietPage(const qm::GDSlibrary& lib, const std::string& ps, const std::string& config) {
   qm::LayerTable table;
-  qm::PSwritePage(lib, table, ps, config, "TOP");
+  qm::PSwritePage(qm::currentConsole(), lib, table, ps, config, "TOP");
 }
 
 const std::string kEmpty = "minx = 2147483647, miny = 2147483647, maxx = -2147483647, maxy = -2147483647\n";

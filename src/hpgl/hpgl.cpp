@@ -182,7 +182,7 @@ HPGLgeometry HPGLplotGeometry(int32_t minx, int32_t miny, int32_t maxx, int32_t 
   return g;
 }
 
-void HPGLwritePlot(const GDSlibrary& lib, const LayerTable& table, const std::string& path,
+void HPGLwritePlot(const Console& con, const GDSlibrary& lib, const LayerTable& table, const std::string& path,
                    const std::string& top, const Walks& walks, Progress* progress) {
   std::unique_ptr<Out> file = openOutFile(path);
   if (!file) fatal("Couldn't open %s for writing. Aborting...\n", path.c_str());
@@ -192,18 +192,18 @@ void HPGLwritePlot(const GDSlibrary& lib, const LayerTable& table, const std::st
   HPGLwriteHeader(f);
   for (int i = 0; i < count; ++i) HPGLwritePenColor(f, table[i]);
 
-  const GDSstruct* s = GDSfindStruct(qm::currentConsole(), lib, top);
+  const GDSstruct* s = GDSfindStruct(con, lib, top);
   if (!s) {
-    err().printf("Couldn't find the structure named \"%s\"\n", top.c_str());
+    con.err.printf("Couldn't find the structure named \"%s\"\n", top.c_str());
     closeOutFile(*file, path);
     return;
   }
 
   GDSbbox e = walks.extent(lib, *s);
   HPGLgeometry g = HPGLplotGeometry(e.minx, e.miny, e.maxx, e.maxy, e.empty());
-  err().printf("scalex = %f, scaley = %f\n", g.reportScalex, g.reportScaley);
+  con.err.printf("scalex = %f, scaley = %f\n", g.reportScalex, g.reportScaley);
   f.printf("\nPS%d,%d;\n", 34137, g.length);
-  err().printf("scale = %f\n", g.reportScalex);
+  con.err.printf("scale = %f\n", g.reportScalex);
   f.printf("IP%d,%d,%d,%dSC%d,%d,%d,%d\n", 0, 0, 34137, g.length, g.sc[0], g.sc[1], g.sc[2], g.sc[3]);
 
   HPGLpainter paint(f);

@@ -16,7 +16,7 @@ class Progress;
 // pass per visible entry of the table, trailer. Run only when a top
 // structure was named. `walks` measures the top structure and walks each
 // pass.
-void HPGLwritePlot(const GDSlibrary& lib, const LayerTable& table, const std::string& path,
+void HPGLwritePlot(const Console& con, const GDSlibrary& lib, const LayerTable& table, const std::string& path,
                    const std::string& top, const Walks& walks = fastWalks(), Progress* progress = nullptr);
 
 // The pieces of the plot, for the writer and its tests.

@@ -144,7 +144,7 @@ int RunMain(int argc, char** argv) {
   // An SVG file alone asks for the SVG drawing after the other three.
   if (svg && !only) choice.svg = true;
   if (svg) choice.svgPath = svg;
-  qm::RunWriters(*lib, top, config ? config : ".layers.config", ps ? ps : "result.ps", pov ? pov : "result.pov",
+  qm::RunWriters(qm::currentConsole(), *lib, top, config ? config : ".layers.config", ps ? ps : "result.ps", pov ? pov : "result.pov",
                  hpgl ? hpgl : "result.plt", choice, &progress);
   return 0;
 }

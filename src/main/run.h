@@ -22,7 +22,7 @@ struct WriterChoice {
 // Writes the chosen drawings. The layer configuration is read once, with
 // the page writer's messages and failures, whichever run. `progress`, when
 // given, hears each writer and its layer.
-void RunWriters(const GDSlibrary& lib, const std::string& top, const std::string& configPath,
+void RunWriters(const Console& con, const GDSlibrary& lib, const std::string& top, const std::string& configPath,
                 const std::string& psPath, const std::string& povPath, const std::string& hpglPath,
                 const WriterChoice& choice = WriterChoice{}, Progress* progress = nullptr);
 

@@ -43,7 +43,7 @@ std::string POVlayerTexture(const LayerTable& table, int32_t layer, int32_t data
 
 // Writes the scene of structure `top` to `path`. Fatal when the file cannot
 // be opened; a missing top structure leaves an empty file.
-void POVwriteScene(const GDSlibrary& lib, const LayerTable& table, const std::string& path,
+void POVwriteScene(const Console& con, const GDSlibrary& lib, const LayerTable& table, const std::string& path,
                    const std::string& top, Progress* progress = nullptr);
 
 }  // namespace qm

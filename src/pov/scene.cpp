@@ -73,8 +73,8 @@ struct POVstructList {
 
 class SceneWriter {
  public:
-  SceneWriter(const GDSlibrary& lib, const LayerTable& table, Out& f)
-      : lib_(lib), table_(table), f_(f) {
+  SceneWriter(const Console& con, const GDSlibrary& lib, const LayerTable& table, Out& f)
+      : con_(con), lib_(lib), table_(table), f_(f) {
     std::size_t n = lib.structs.size();
     countDone_.assign(n, 0);
     count_.assign(n, 0);
@@ -120,6 +120,7 @@ class SceneWriter {
     f_.write(".000000", 7);
   }
 
+  Console con_;
   const GDSlibrary& lib_;
   const LayerTable& table_;
   Out& f_;
@@ -167,7 +168,7 @@ int SceneWriter::silentEntry(int32_t layer, int32_t datatype) {
 // would call it.
 int SceneWriter::lookup(int32_t layer, int32_t datatype) {
   int i = silentEntry(layer, datatype);
-  if (i < 0) return table_.FindLayerEntry(qm::currentConsole(), layer, datatype);
+  if (i < 0) return table_.FindLayerEntry(con_, layer, datatype);
   return i;
 }
 
@@ -343,7 +344,7 @@ void SceneWriter::replayWarnings(int32_t idx) {
   if (!hasWarn_[static_cast<std::size_t>(idx)]) return;
   auto warnBuckets = [&](int32_t i) {
     for (const GDSlayer& l : lib_.structs[static_cast<std::size_t>(i)].layers)
-      if (silentEntry(l.layer, l.datatype) < 0) table_.FindLayerEntry(qm::currentConsole(), l.layer, l.datatype);
+      if (silentEntry(l.layer, l.datatype) < 0) table_.FindLayerEntry(con_, l.layer, l.datatype);
   };
   warnBuckets(idx);
   replayWalk(idx, [&](int32_t child) {
@@ -359,7 +360,7 @@ void SceneWriter::replayWarnings(int32_t idx) {
 
 void SceneWriter::orderStructs(const std::string& topName) {
   int32_t topIdx = lib_.indexOf(topName);
-  out().put(lib_.findEcho(topIdx));
+  con_.out.put(lib_.findEcho(topIdx));
   if (topIdx < 0) {
     if (listedUnbound_.insert(topName).second) list_.nodes.push_back({topName, -1});
     return;
@@ -379,7 +380,7 @@ void SceneWriter::orderStructs(const std::string& topName) {
       if (child < 0) {
         int32_t sname = c.kind == KIND_SREF ? s.sref(c).sname : s.aref(c).sname;
         const std::string& name = lib_.name(sname);
-        out().put(lib_.findEcho(-1));
+        con_.out.put(lib_.findEcho(-1));
         if (listedUnbound_.insert(name).second) list_.nodes.push_back({name, -1});
         continue;
       }
@@ -388,7 +389,7 @@ void SceneWriter::orderStructs(const std::string& topName) {
         continue;
       }
       guards.emplace_back(lib_, child);
-      out().put(lib_.findEcho(child));
+      con_.out.put(lib_.findEcho(child));
       st.push_back(Frame{child, 0, 0, false});
       continue;
     }
@@ -406,9 +407,9 @@ void SceneWriter::orderStructs(const std::string& topName) {
 
 // The echo of an ordering walk through a structure that has been walked.
 void SceneWriter::replayEcho(int32_t idx) {
-  out().put(lib_.findEcho(idx));
+  con_.out.put(lib_.findEcho(idx));
   replayWalk(idx, [&](int32_t child) {
-    out().put(lib_.findEcho(child));
+    con_.out.put(lib_.findEcho(child));
     return true;
   });
 }
@@ -427,10 +428,10 @@ const std::string& SceneWriter::escapedRef(int32_t sname) {
 bool drawable(const GDSboundary& b) { return b.npoints >= 3; }
 
 bool SceneWriter::declareStruct(const POVstructList::Node& node) {
-  out().put(lib_.findEcho(node.idx));
+  con_.out.put(lib_.findEcho(node.idx));
   const GDSstruct* s = node.idx < 0 ? nullptr : &lib_.structs[static_cast<std::size_t>(node.idx)];
   if (!s) {
-    err().printf("Couldn't find the structure named \"%s\"\n", node.name.c_str());
+    con_.err.printf("Couldn't find the structure named \"%s\"\n", node.name.c_str());
     return false;
   }
   int32_t idx = static_cast<int32_t>(s - lib_.structs.data());
@@ -446,7 +447,7 @@ bool SceneWriter::declareStruct(const POVstructList::Node& node) {
   // do). The line is only informative.
   double dx = wrapSub32(bb.maxx, bb.minx);
   double dy = wrapSub32(bb.maxy, bb.miny);
-  err().printf("scalex = %f, scaley = %f\n", 52020 / dx, 67320 / dy);
+  con_.err.printf("scalex = %f, scaley = %f\n", 52020 / dx, 67320 / dy);
 
   std::string id = identifier(node.name);
   int64_t objects = 0;
@@ -592,7 +593,7 @@ void SceneWriter::writeSref(int32_t sname, const GDStransf& m) {
 }
 
 void SceneWriter::writeAref(const GDSaref& a, const GDStransf& t) {
-  err().printf("Rendering Aref->POV\n  Rows: %d\n  Cols: %d\n  RowSpace: %d\n  ColSpace: %d\n", a.rows, a.cols,
+  con_.err.printf("Rendering Aref->POV\n  Rows: %d\n  Cols: %d\n  RowSpace: %d\n  ColSpace: %d\n", a.rows, a.cols,
                a.rowspace, a.colspace);
   const ArrayMembers members(a, t, MemberOrder::LatticeThenPlacement);
   for (int32_t i = 0; i < a.cols; ++i)
@@ -665,18 +666,18 @@ void SceneWriter::writeScene(const GDSstruct& top, const std::string& topName) {
 
 }  // namespace
 
-void POVwriteScene(const GDSlibrary& lib, const LayerTable& table, const std::string& path,
+void POVwriteScene(const Console& con, const GDSlibrary& lib, const LayerTable& table, const std::string& path,
                    const std::string& top, Progress* progress) {
   std::unique_ptr<Out> f = openOutFile(path);
   if (!f) fatal("Couldn't open %s for writing. Aborting...\n", path.c_str());
-  const GDSstruct* s = GDSfindStruct(qm::currentConsole(), lib, top);
+  const GDSstruct* s = GDSfindStruct(con, lib, top);
   if (!s) {
-    err().printf("Couldn't find the structure named \"%s\"\n", top.c_str());
+    con.err.printf("Couldn't find the structure named \"%s\"\n", top.c_str());
     closeOutFile(*f, path);
     return;
   }
   if (progress) progress->writing("POV-Ray scene");
-  SceneWriter w(lib, table, *f);
+  SceneWriter w(con, lib, table, *f);
   w.writeScene(*s, top);
   closeOutFile(*f, path);
 }

@@ -211,14 +211,14 @@ void PSwriteText(Out& f, const GDStext& t, const GDStransf& parent, const LayerE
   paint.text(t, parent);
 }
 
-void PSwritePage(const GDSlibrary& lib, LayerTable& table, const std::string& psPath,
+void PSwritePage(const Console& con, const GDSlibrary& lib, LayerTable& table, const std::string& psPath,
                  const std::string& configPath, const std::string& top, const Walks& walks,
                  Progress* progress) {
-  if (LoadLayerConfig(qm::currentConsole(), configPath, table) < 2) return;
-  PSdrawPage(lib, table, psPath, top, walks, progress);
+  if (LoadLayerConfig(con, configPath, table) < 2) return;
+  PSdrawPage(con, lib, table, psPath, top, walks, progress);
 }
 
-void PSdrawPage(const GDSlibrary& lib, const LayerTable& table, const std::string& psPath,
+void PSdrawPage(const Console& con, const GDSlibrary& lib, const LayerTable& table, const std::string& psPath,
                 const std::string& top, const Walks& walks, Progress* progress) {
   const int count = table.layerCount;
   std::unique_ptr<Out> file = openOutFile(psPath);
@@ -229,9 +229,9 @@ void PSdrawPage(const GDSlibrary& lib, const LayerTable& table, const std::strin
   for (int i = 1; i < count; ++i) PSwriteHatch(f, table[i]);
   f.put(std::string_view("%%End of prologue\n"));
 
-  const GDSstruct* s = GDSfindStruct(qm::currentConsole(), lib, top);
+  const GDSstruct* s = GDSfindStruct(con, lib, top);
   if (!s) {
-    err().printf("Couldn't find the structure named \"%s\"\n", top.c_str());
+    con.err.printf("Couldn't find the structure named \"%s\"\n", top.c_str());
     closeOutFile(*file, psPath);
     return;
   }
@@ -242,7 +242,7 @@ void PSdrawPage(const GDSlibrary& lib, const LayerTable& table, const std::strin
   if (e.empty()) e = GDSbbox{0, 0, 0, 0};
   double scalex = 52020.0 / static_cast<double>(static_cast<int64_t>(e.maxx) - e.minx);
   double scaley = 67320.0 / static_cast<double>(static_cast<int64_t>(e.maxy) - e.miny);
-  err().printf("scalex = %f, scaley = %f\n", scalex, scaley);
+  con.err.printf("scalex = %f, scaley = %f\n", scalex, scaley);
   double scale = scaley <= scalex ? scaley : scalex;
   if (std::isinf(scale)) scale = 1.0;  // a single point: no size to fit
   f.printf("%f %f scale\n", scale, scale);

@@ -20,11 +20,11 @@ void PSwriteHatch(Out& f, const LayerEntry& e);
 // Opens and reads the configuration into `table`, then writes the page.
 // `walks` measures the top structure and walks each pass; `progress`, when
 // given, hears the layer being drawn.
-void PSwritePage(const GDSlibrary& lib, LayerTable& table, const std::string& psPath,
+void PSwritePage(const Console& con, const GDSlibrary& lib, LayerTable& table, const std::string& psPath,
                  const std::string& configPath, const std::string& top, const Walks& walks = fastWalks(),
                  Progress* progress = nullptr);
 // The page alone, from a table already read (at least one layer block).
-void PSdrawPage(const GDSlibrary& lib, const LayerTable& table, const std::string& psPath,
+void PSdrawPage(const Console& con, const GDSlibrary& lib, const LayerTable& table, const std::string& psPath,
                 const std::string& top, const Walks& walks = fastWalks(), Progress* progress = nullptr);
 
 // The element writers of one drawing pass (the pass of entry `e`): the

@@ -1099,14 +1099,14 @@ void SvgWriter::write(const GDSstruct& top, int32_t topIdx, const GDSbbox& exten
 
 }  // namespace
 
-void SVGwriteDrawing(const GDSlibrary& lib, const LayerTable& table, const std::string& path,
+void SVGwriteDrawing(const Console& con, const GDSlibrary& lib, const LayerTable& table, const std::string& path,
                      const std::string& top, Progress* progress) {
   if (progress) progress->writing("SVG");
   std::unique_ptr<Out> f = openOutFile(path);
   if (!f) fatal("Couldn't open %s for writing. Aborting...\n", path.c_str());
-  const GDSstruct* s = GDSfindStruct(qm::currentConsole(), lib, top);
+  const GDSstruct* s = GDSfindStruct(con, lib, top);
   if (!s) {
-    err().printf("Couldn't find the structure named \"%s\"\n", top.c_str());
+    con.err.printf("Couldn't find the structure named \"%s\"\n", top.c_str());
     f->put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"1\" height=\"1\" viewBox=\"0 0 1 1\">\n"
            "<title>no structure named ");

@@ -18,7 +18,7 @@ class Progress;
 // path that cannot be opened is fatal ("Couldn't open %s for writing.
 // Aborting...\n"); a missing top structure is reported like the other
 // writers do and leaves an SVG document without drawing.
-void SVGwriteDrawing(const GDSlibrary& lib, const LayerTable& table, const std::string& path,
+void SVGwriteDrawing(const Console& con, const GDSlibrary& lib, const LayerTable& table, const std::string& path,
                      const std::string& top, Progress* progress = nullptr);
 
 // Character data or an attribute value for XML: & < > " ' as references,
