@@ -34,7 +34,7 @@ struct File {
 int32_t next(int32_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v) + 1u); }
 
 // Lookups of every configured key and its neighbours, both ways.
-void checkLookups(const qm::LayerTable& t) {
+void checkLookups(const qm::Console& con, const qm::LayerTable& t) {
   std::vector<std::pair<int32_t, int32_t>> keys{{-1, 0}, {0, 0}, {1, 1}, {INT32_MIN, INT32_MAX}};
   for (int i = 0; i < t.layerCount && keys.size() < 200; ++i) {
     const auto& e = t[i];
@@ -43,11 +43,11 @@ void checkLookups(const qm::LayerTable& t) {
     keys.push_back({next(e.gdsno), e.datatype});
   }
   std::vector<int> fast;
-  for (auto [l, d] : keys) fast.push_back(t.FindLayerEntry(qm::currentConsole(), l, d));
+  for (auto [l, d] : keys) fast.push_back(t.FindLayerEntry(con, l, d));
   for (std::size_t k = 0; k < keys.size(); ++k)  // remembered answers
-    if (t.FindLayerEntry(qm::currentConsole(), keys[k].first, keys[k].second) != fast[k]) broken("lookup changed on repetition");
+    if (t.FindLayerEntry(con, keys[k].first, keys[k].second) != fast[k]) broken("lookup changed on repetition");
   for (std::size_t k = 0; k < keys.size(); ++k) {
-    int plain = plainwalks::findLayerEntry(t, keys[k].first, keys[k].second);
+    int plain = plainwalks::findLayerEntry(con, t, keys[k].first, keys[k].second);
     if (plain != fast[k]) broken("remembered lookup differs from the plain scan");
     if (plain < 0 || plain >= t.layerCount) broken("lookup out of the table");
   }
@@ -63,10 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   qm::CaptureStd cap;
   qm::LayerTable table;
   try {
-    int n = qm::ReadLayerConfig(qm::currentConsole(), in.f, table);
+    int n = qm::ReadLayerConfig(cap.console(), in.f, table);
     if (n < 1 || n > qm::LayerTable::kCapacity || n != table.layerCount) broken("entry count");
     if (table[0].gdsno != -1 || !table[0].hidden) broken("entry 0");
-    checkLookups(table);
+    checkLookups(cap.console(), table);
     qm::Out mem{qm::Out::Memory{}};
     for (int i = 1; i < n; ++i) {
       const auto& e = table[i];

@@ -28,7 +28,7 @@ void checkRef(const qm::GDSlibrary& lib, int32_t structptr, int32_t sname) {
   if (found != structptr) broken("reference bound to the wrong structure");
 }
 
-void checkLibrary(const qm::GDSlibrary& lib) {
+void checkLibrary(const qm::Console& con, const qm::GDSlibrary& lib) {
   for (const auto& s : lib.structs) {
     for (const auto& c : s.cells) {
       switch (c.kind) {
@@ -75,10 +75,10 @@ void checkLibrary(const qm::GDSlibrary& lib) {
     int32_t k = lib.indexOf(lib.structs[i].strname);
     if (k < 0 || static_cast<std::size_t>(k) > i || lib.structs[static_cast<std::size_t>(k)].strname != lib.structs[i].strname)
       broken("indexOf");
-    const qm::GDSstruct* f = qm::GDSfindStruct(qm::currentConsole(), lib, lib.structs[i].strname);
+    const qm::GDSstruct* f = qm::GDSfindStruct(con, lib, lib.structs[i].strname);
     if (f != &lib.structs[static_cast<std::size_t>(k)]) broken("GDSfindStruct");
   }
-  if (qm::GDSfindStruct(qm::currentConsole(), lib, std::string_view("\x01no such structure", 18)) != nullptr &&
+  if (qm::GDSfindStruct(con, lib, std::string_view("\x01no such structure", 18)) != nullptr &&
       lib.indexOf(std::string_view("\x01no such structure", 18)) < 0)
     broken("GDSfindStruct of a missing name");
 }
@@ -107,9 +107,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       try {
         qm::ReadOptions opt;
         opt.tolerant = tolerant;
-        auto lib = qm::GDSreadLibrary(qm::currentConsole(), fd, listing, opt);
+        auto lib = qm::GDSreadLibrary(cap.console(), fd, listing, opt);
         if (!lib) broken("no library and no fatal error");
-        checkLibrary(*lib);
+        checkLibrary(cap.console(), *lib);
       } catch (const qm::Failure& f) {
         qmfuzz::checkFatal(f);
         o.status = f.status;

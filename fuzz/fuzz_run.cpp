@@ -93,7 +93,7 @@ Outcome runOnce(const uint8_t* data, std::size_t size, const std::string& top, b
       qm::ReadOptions opt;
       opt.tolerant = true;
       qm::Out listing{qm::Out::Memory{}};
-      auto lib = qm::GDSreadLibrary(qm::currentConsole(), fd, listing, opt);
+      auto lib = qm::GDSreadLibrary(cap.console(), fd, listing, opt);
       if (!lib) std::abort();
       int32_t t = lib->indexOf(top);
       o.topFound = t >= 0;
@@ -105,12 +105,12 @@ Outcome runOnce(const uint8_t* data, std::size_t size, const std::string& top, b
       if (!o.skipped) {
         if (plain) {
           // The reference walks know the three drawings of the sequence only.
-          plainwalks::runWriters(*lib, top, at(kConfig), at(kFiles[0]), at(kFiles[1]), at(kFiles[2]));
+          plainwalks::runWriters(cap.console(), *lib, top, at(kConfig), at(kFiles[0]), at(kFiles[1]), at(kFiles[2]));
         } else {
           qm::WriterChoice all;
           all.svg = true;
           all.svgPath = at(kFiles[3]);
-          qm::RunWriters(qm::currentConsole(), *lib, top, at(kConfig), at(kFiles[0]), at(kFiles[1]), at(kFiles[2]), all);
+          qm::RunWriters(cap.console(), *lib, top, at(kConfig), at(kFiles[0]), at(kFiles[1]), at(kFiles[2]), all);
         }
       }
     } catch (const qm::Failure& f) {

@@ -3,9 +3,9 @@
 // its stream) and its exit status.
 #pragma once
 
-#include <functional>
 #include <regex>
 #include <string>
+#include <type_traits>
 
 #include "common/out.h"
 
@@ -18,13 +18,21 @@ struct Outcome {
   bool operator==(const Outcome&) const = default;
 };
 
-inline Outcome runCaptured(const std::function<void()>& fn) {
+// fn takes the run's Console (streams in memory), or nothing when it prints
+// nothing.
+template <typename Fn>
+Outcome runCaptured(Fn&& fn) {
   Outcome r;
   qm::CaptureStd cap;
+  const qm::Console& con = cap.console();
   try {
-    fn();
+    if constexpr (std::is_invocable_v<Fn&, const qm::Console&>) {
+      fn(con);
+    } else {
+      fn();
+    }
   } catch (const qm::Failure& f) {
-    (f.onStdout ? qm::out() : qm::err()).put(f.message);
+    (f.onStdout ? con.out : con.err).put(f.message);
     r.status = f.status;
   }
   r.out = cap.out();
@@ -41,10 +49,12 @@ inline bool containsRegex(const std::string& text, const std::string& re) {
 
 // The statement must end in a failure with exit status `code`, and what it
 // left on standard error, the failure's message included, must hold a match
-// of the extended regular expression `re`.
+// of the extended regular expression `re`. The statement prints through
+// `con`, the Console the macro hands it.
 #define EXPECT_FAILURE(statement, code, re)                                                     \
   do {                                                                                          \
-    const ::qmtest::Outcome qm_outcome_ = ::qmtest::runCaptured([&] { statement; });            \
+    const ::qmtest::Outcome qm_outcome_ =                                                       \
+        ::qmtest::runCaptured([&]([[maybe_unused]] const ::qm::Console& con) { statement; });   \
     EXPECT_EQ(qm_outcome_.status, (code)) << qm_outcome_.err;                                   \
     EXPECT_TRUE(::qmtest::containsRegex(qm_outcome_.err, (re)))                                 \
         << qm_outcome_.err << "\nwanted /" << (re) << "/";                                      \

@@ -29,8 +29,10 @@ struct Captured {
   bool operator==(const Captured&) const = default;
 };
 
-inline Captured capture(const std::function<void()>& fn) {
-  qmtest::Outcome r = qmtest::runCaptured(fn);
+// fn takes the Console to print through, or nothing.
+template <typename Fn>
+Captured capture(Fn&& fn) {
+  qmtest::Outcome r = qmtest::runCaptured(std::forward<Fn>(fn));
   return Captured{r.out, r.err, r.status};
 }
 

@@ -25,9 +25,9 @@ using namespace qm;
 
 namespace {
 
-GDSbbox plainAref(const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent);
+GDSbbox plainAref(const Console& con, const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent);
 
-GDSbbox plainSref(const GDSlibrary& lib, int32_t structptr, const GDStransf& own, const GDStransf& parent) {
+GDSbbox plainSref(const Console& con, const GDSlibrary& lib, int32_t structptr, const GDStransf& own, const GDStransf& parent) {
   const GDStransf acc = GDScomposeTransf(own, parent);
   Descent guard(lib, structptr);
   GDSbbox box;
@@ -49,16 +49,16 @@ GDSbbox plainSref(const GDSlibrary& lib, int32_t structptr, const GDStransf& own
         points.assign(copy.points, copy.points + std::max(copy.npoints, 0));
         copy.points = points.data();
         GDStransfPath(copy, acc);
-        box.merge(GDSbboxPath(copy));
+        box.merge(GDSbboxPath(con, copy));
         break;
       }
       case KIND_SREF: {
         const GDSsref& r = s->sref(c);
-        box.merge(plainSref(lib, r.structptr, r.transf, acc));
+        box.merge(plainSref(con, lib, r.structptr, r.transf, acc));
         break;
       }
       case KIND_AREF:
-        box.merge(plainAref(lib, s->aref(c), acc));
+        box.merge(plainAref(con, lib, s->aref(c), acc));
         break;
       default:
         break;
@@ -67,13 +67,13 @@ GDSbbox plainSref(const GDSlibrary& lib, int32_t structptr, const GDStransf& own
   return box;
 }
 
-GDSbbox plainAref(const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent) {
+GDSbbox plainAref(const Console& con, const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent) {
   GDSbbox box;
   for (int32_t i = 0; i < a.cols; ++i) {
     for (int32_t j = 0; j < a.rows; ++j) {
       const GDStransf member = GDSoffsetTransf(GDSidentity, {wrapMul32(i, a.colspace), wrapMul32(j, a.rowspace)});
       const GDStransf acc = GDScomposeTransf(a.transf, parent);
-      box.merge(plainSref(lib, a.structptr, member, acc));
+      box.merge(plainSref(con, lib, a.structptr, member, acc));
     }
   }
   return box;
@@ -81,15 +81,15 @@ GDSbbox plainAref(const GDSlibrary& lib, const GDSaref& a, const GDStransf& pare
 
 }  // namespace
 
-GDSbbox bboxSref(const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent) {
-  return plainSref(lib, r.structptr, r.transf, parent);
+GDSbbox bboxSref(const Console& con, const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent) {
+  return plainSref(con, lib, r.structptr, r.transf, parent);
 }
 
-GDSbbox bboxAref(const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent) {
-  return plainAref(lib, a, parent);
+GDSbbox bboxAref(const Console& con, const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent) {
+  return plainAref(con, lib, a, parent);
 }
 
-GDSbbox bboxStruct(const GDSlibrary& lib, const GDSstruct& s) {
+GDSbbox bboxStruct(const Console& con, const GDSlibrary& lib, const GDSstruct& s) {
   TopDescent top(lib, s);
   GDSbbox box;
   for (const GDScell& c : s.cells) {
@@ -98,15 +98,15 @@ GDSbbox bboxStruct(const GDSlibrary& lib, const GDSstruct& s) {
         box.merge(GDSbboxBoundary(s.boundary(c)));
         break;
       case KIND_PATH:
-        box.merge(GDSbboxPath(s.path(c)));
+        box.merge(GDSbboxPath(con, s.path(c)));
         break;
       case KIND_SREF: {
         const GDSsref& r = s.sref(c);
-        box.merge(plainSref(lib, r.structptr, r.transf, GDSidentity));
+        box.merge(plainSref(con, lib, r.structptr, r.transf, GDSidentity));
         break;
       }
       case KIND_AREF:
-        box.merge(plainAref(lib, s.aref(c), GDSidentity));
+        box.merge(plainAref(con, lib, s.aref(c), GDSidentity));
         break;
       case KIND_TEXT:
         box.merge(GDSbboxText(s.text(c)));
@@ -115,7 +115,7 @@ GDSbbox bboxStruct(const GDSlibrary& lib, const GDSstruct& s) {
         break;
     }
   }
-  err().printf("minx = %d, miny = %d, maxx = %d, maxy = %d\n", box.minx, box.miny, box.maxx, box.maxy);
+  con.err.printf("minx = %d, miny = %d, maxx = %d, maxy = %d\n", box.minx, box.miny, box.maxx, box.maxy);
   return box;
 }
 
@@ -223,10 +223,10 @@ const Walks& walks() {
 
 // ---- layer lookup ----
 
-int findLayerEntry(const LayerTable& table, int32_t layer, int32_t datatype) {
+int findLayerEntry(const Console& con, const LayerTable& table, int32_t layer, int32_t datatype) {
   int idx = table.ScanLayerEntry(layer, datatype);
   if (idx < 0) {
-    err().printf("Warning: Layer %d, datatype %d found with no corresponding\n layer entry in configuration file.\n",
+    con.err.printf("Warning: Layer %d, datatype %d found with no corresponding\n layer entry in configuration file.\n",
                  static_cast<int>(layer), static_cast<int>(datatype));
     return 0;
   }
@@ -265,11 +265,12 @@ int32_t referenceTarget(const GDSstruct& s, const GDScell& c) {
 
 class PlainScene {
  public:
-  PlainScene(const GDSlibrary& lib, const LayerTable& table, Out& f) : lib_(lib), table_(table), f_(f) {}
+  PlainScene(const Console& con, const GDSlibrary& lib, const LayerTable& table, Out& f)
+      : con_(con), lib_(lib), table_(table), f_(f) {}
 
   void writeScene(const GDSstruct& top, const std::string& topName) {
     ids_ = POVdistinctIdentifiers(lib_, static_cast<int32_t>(&top - lib_.structs.data()));
-    GDSbbox bb = bboxStruct(lib_, top);
+    GDSbbox bb = bboxStruct(con_, lib_, top);
     std::string id = POVidentifier(ids_, topName);
     double yscale = 1e-6 / lib_.meterunit;
     if (!std::isfinite(yscale)) yscale = 1e-6 / 1e-9;
@@ -317,7 +318,7 @@ class PlainScene {
   }
 
  private:
-  int lookup(int32_t layer, int32_t datatype) { return findLayerEntry(table_, layer, datatype); }
+  int lookup(int32_t layer, int32_t datatype) { return findLayerEntry(con_, table_, layer, datatype); }
   bool visible(int i) const { return table_[i].hidden == 0; }
 
   // The count of a structure already on the descent path.
@@ -377,7 +378,7 @@ class PlainScene {
     std::vector<PFrame> st;
     std::deque<Descent> guards;
     std::optional<TopDescent> top;
-    const GDSstruct* s = GDSfindStruct(qm::currentConsole(), lib_, topName);
+    const GDSstruct* s = GDSfindStruct(con_, lib_, topName);
     if (s) top.emplace(lib_, *s);
     st.push_back({s, 0, topName});
     for (;;) {
@@ -389,7 +390,7 @@ class PlainScene {
         int32_t ptr = referenceTarget(*fr.s, c);
         std::string_view name = lib_.name(sname);
         guards.emplace_back(lib_, ptr);
-        const GDSstruct* child = GDSfindStruct(qm::currentConsole(), lib_, name);
+        const GDSstruct* child = GDSfindStruct(con_, lib_, name);
         st.push_back({child, 0, name});
         continue;
       }
@@ -401,9 +402,9 @@ class PlainScene {
   }
 
   bool declare(const std::string& name) {
-    const GDSstruct* s = GDSfindStruct(qm::currentConsole(), lib_, name);
+    const GDSstruct* s = GDSfindStruct(con_, lib_, name);
     if (!s) {
-      err().printf("Couldn't find the structure named \"%s\"\n", name.c_str());
+      con_.err.printf("Couldn't find the structure named \"%s\"\n", name.c_str());
       return false;
     }
     int32_t idx = static_cast<int32_t>(s - lib_.structs.data());
@@ -413,10 +414,10 @@ class PlainScene {
       visibleCount = countWalk(idx);
     }
     if (visibleCount == 0) return false;
-    GDSbbox bb = bboxStruct(lib_, *s);
+    GDSbbox bb = bboxStruct(con_, lib_, *s);
     double dx = wrapSub32(bb.maxx, bb.minx);
     double dy = wrapSub32(bb.maxy, bb.miny);
-    err().printf("scalex = %f, scaley = %f\n", 52020 / dx, 67320 / dy);
+    con_.err.printf("scalex = %f, scaley = %f\n", 52020 / dx, 67320 / dy);
 
     std::string id = POVidentifier(ids_, name);
     int64_t objects = 0;
@@ -462,7 +463,7 @@ class PlainScene {
           const LayerEntry& e = table_[lookup(p.layer, p.datatype)];
           if (e.hidden == 0) {
             std::vector<GDSpoint> outline;
-            GDSboundary o = PathToBoundary(p, outline);
+            GDSboundary o = PathToBoundary(con_, p, outline);
             if (o.npoints > 0 && o.points) writeBoundary(o, e);
           }
           break;
@@ -558,7 +559,7 @@ class PlainScene {
   }
 
   void writeAref(const GDSaref& a, const GDStransf& t) {
-    err().printf("Rendering Aref->POV\n  Rows: %d\n  Cols: %d\n  RowSpace: %d\n  ColSpace: %d\n", a.rows, a.cols,
+    con_.err.printf("Rendering Aref->POV\n  Rows: %d\n  Cols: %d\n  RowSpace: %d\n  ColSpace: %d\n", a.rows, a.cols,
                  a.rowspace, a.colspace);
     GDStransf p = GDScomposeTransf(a.transf, t);
     for (int32_t i = 0; i < a.cols; ++i)
@@ -567,6 +568,7 @@ class PlainScene {
                   p);
   }
 
+  const Console& con_;
   const GDSlibrary& lib_;
   const LayerTable& table_;
   Out& f_;
@@ -576,25 +578,26 @@ class PlainScene {
 
 }  // namespace
 
-void writeScene(const GDSlibrary& lib, const LayerTable& table, const std::string& path, const std::string& top) {
+void writeScene(const Console& con, const GDSlibrary& lib, const LayerTable& table, const std::string& path,
+                const std::string& top) {
   std::unique_ptr<Out> f = openOutFile(path);
   if (!f) fatal("Couldn't open %s for writing. Aborting...\n", path.c_str());
-  const GDSstruct* s = GDSfindStruct(qm::currentConsole(), lib, top);
+  const GDSstruct* s = GDSfindStruct(con, lib, top);
   if (!s) {
-    err().printf("Couldn't find the structure named \"%s\"\n", top.c_str());
+    con.err.printf("Couldn't find the structure named \"%s\"\n", top.c_str());
     closeOutFile(*f, path);
     return;
   }
-  PlainScene(lib, table, *f).writeScene(*s, top);
+  PlainScene(con, lib, table, *f).writeScene(*s, top);
   closeOutFile(*f, path);
 }
 
-void runWriters(const GDSlibrary& lib, const std::string& top, const std::string& configPath,
+void runWriters(const Console& con, const GDSlibrary& lib, const std::string& top, const std::string& configPath,
                 const std::string& psPath, const std::string& povPath, const std::string& hpglPath) {
   LayerTable table;
-  PSwritePage(qm::currentConsole(), lib, table, psPath, configPath, top, walks());
-  writeScene(lib, table, povPath, top);
-  HPGLwritePlot(qm::currentConsole(), lib, table, hpglPath, top, walks());
+  PSwritePage(con, lib, table, psPath, configPath, top, walks());
+  writeScene(con, lib, table, povPath, top);
+  HPGLwritePlot(con, lib, table, hpglPath, top, walks());
 }
 
 }  // namespace plainwalks

@@ -15,9 +15,9 @@
 namespace plainwalks {
 
 // Extents, with the same messages as GDSbboxStruct and friends.
-qm::GDSbbox bboxStruct(const qm::GDSlibrary& lib, const qm::GDSstruct& s);
-qm::GDSbbox bboxSref(const qm::GDSlibrary& lib, const qm::GDSsref& r, const qm::GDStransf& parent);
-qm::GDSbbox bboxAref(const qm::GDSlibrary& lib, const qm::GDSaref& a, const qm::GDStransf& parent);
+qm::GDSbbox bboxStruct(const qm::Console& con, const qm::GDSlibrary& lib, const qm::GDSstruct& s);
+qm::GDSbbox bboxSref(const qm::Console& con, const qm::GDSlibrary& lib, const qm::GDSsref& r, const qm::GDStransf& parent);
+qm::GDSbbox bboxAref(const qm::Console& con, const qm::GDSlibrary& lib, const qm::GDSaref& a, const qm::GDStransf& parent);
 
 // The placed elements of `top`, in the plan's transform orders; the plan's
 // layer is not used to leave anything out.
@@ -27,14 +27,14 @@ void place(const qm::GDSlibrary& lib, const qm::GDSstruct& top, const qm::WalkPl
 const qm::Walks& walks();
 
 // The layer lookup as a scan at every call, with its warning.
-int findLayerEntry(const qm::LayerTable& table, int32_t layer, int32_t datatype);
+int findLayerEntry(const qm::Console& con, const qm::LayerTable& table, int32_t layer, int32_t datatype);
 
 // The scene writer with every walk followed completely at every call.
-void writeScene(const qm::GDSlibrary& lib, const qm::LayerTable& table, const std::string& path,
+void writeScene(const qm::Console& con, const qm::GDSlibrary& lib, const qm::LayerTable& table, const std::string& path,
                 const std::string& top);
 
 // The writer sequence with the reference walks.
-void runWriters(const qm::GDSlibrary& lib, const std::string& top, const std::string& configPath,
+void runWriters(const qm::Console& con, const qm::GDSlibrary& lib, const std::string& top, const std::string& configPath,
                 const std::string& psPath, const std::string& povPath, const std::string& hpglPath);
 
 }  // namespace plainwalks

@@ -147,8 +147,8 @@ inline SceneRun writeScene(const qm::GDSlibrary& lib, const qm::LayerTable& tabl
   SceneRun r;
   {
     qm::CaptureStd cap;
-    if (plain) plainwalks::writeScene(lib, table, d.file("result.pov"), top);
-    else qm::POVwriteScene(qm::currentConsole(), lib, table, d.file("result.pov"), top);
+    if (plain) plainwalks::writeScene(cap.console(), lib, table, d.file("result.pov"), top);
+    else qm::POVwriteScene(cap.console(), lib, table, d.file("result.pov"), top);
     r.out = cap.out();
     r.err = cap.err();
   }

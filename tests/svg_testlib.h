@@ -34,11 +34,11 @@ inline Drawing draw(const qm::GDSlibrary& lib, const std::string& config, const 
   Drawing r;
   {
     qm::CaptureStd quiet;
-    qm::LoadLayerConfig(qm::currentConsole(), d.file("layers"), table);
+    qm::LoadLayerConfig(quiet.console(), d.file("layers"), table);
   }
   {
     qm::CaptureStd cap;
-    qm::SVGwriteDrawing(qm::currentConsole(), lib, table, d.file("out.svg"), top);
+    qm::SVGwriteDrawing(cap.console(), lib, table, d.file("out.svg"), top);
     r.out = cap.out();
     r.err = cap.err();
   }

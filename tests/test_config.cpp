@@ -39,7 +39,7 @@ Parsed parseText(const std::string& text, LayerTable& table) {
   EXPECT_NE(f, nullptr);
   {
     qm::CaptureStd cap;
-    p.count = qm::ReadLayerConfig(qm::currentConsole(), f, table);
+    p.count = qm::ReadLayerConfig(cap.console(), f, table);
     p.out = cap.out();
     p.err = cap.err();
   }
@@ -49,14 +49,14 @@ Parsed parseText(const std::string& text, LayerTable& table) {
 
 // Parses `text` as the program would, standard output and error collected.
 qmtest::Outcome parseFailing(const std::string& text) {
-  return qmtest::runCaptured([&] {
+  return qmtest::runCaptured([&](const qm::Console& con) {
     LayerTable table;
     std::FILE* f = streamOf(text);
     struct Close {
       std::FILE* f;
       ~Close() { std::fclose(f); }
     } close{f};
-    qm::ReadLayerConfig(qm::currentConsole(), f, table);
+    qm::ReadLayerConfig(con, f, table);
   });
 }
 
@@ -443,7 +443,7 @@ TEST(LayerLookup, Rules) {
       // Twice: the warning comes again on every failed lookup.
       for (int round = 0; round < 2; ++round) {
         qm::CaptureStd cap;
-        EXPECT_EQ(plain ? plainwalks::findLayerEntry(t, c.layer, c.datatype) : t.FindLayerEntry(qm::currentConsole(), c.layer, c.datatype),
+        EXPECT_EQ(plain ? plainwalks::findLayerEntry(cap.console(), t, c.layer, c.datatype) : t.FindLayerEntry(cap.console(), c.layer, c.datatype),
                   c.index)
             << c.layer << "/" << c.datatype;
         EXPECT_EQ(cap.err(), c.warns ? warning(c.layer, c.datatype) : "") << c.layer << "/" << c.datatype;
@@ -461,7 +461,7 @@ TEST(LayerLookup, FastAndPlainAgree) {
     for (int round = 0; round < 2; ++round)
       for (int l = -8; l <= 10; ++l)
         for (int d = -4; d <= 3; ++d)
-          got += std::to_string(plain ? plainwalks::findLayerEntry(t, l, d) : t.FindLayerEntry(qm::currentConsole(), l, d)) + ",";
+          got += std::to_string(plain ? plainwalks::findLayerEntry(cap.console(), t, l, d) : t.FindLayerEntry(cap.console(), l, d)) + ",";
     return got + cap.err();
   };
   std::string plain = sweep(true);
@@ -473,13 +473,13 @@ TEST(LayerLookup, FollowsAReparsedTable) {
   parseText("newlayer gdsno 3 endlayer\n", t);
   {
     qm::CaptureStd cap;
-    EXPECT_EQ(t.FindLayerEntry(qm::currentConsole(), 4, 0), 0);
-    EXPECT_EQ(t.FindLayerEntry(qm::currentConsole(), 3, 0), 1);
+    EXPECT_EQ(t.FindLayerEntry(cap.console(), 4, 0), 0);
+    EXPECT_EQ(t.FindLayerEntry(cap.console(), 3, 0), 1);
   }
   parseText("newlayer gdsno 4 endlayer\nnewlayer gdsno 3 endlayer\n", t);
   qm::CaptureStd cap;
-  EXPECT_EQ(t.FindLayerEntry(qm::currentConsole(), 4, 0), 1);
-  EXPECT_EQ(t.FindLayerEntry(qm::currentConsole(), 3, 0), 2);
+  EXPECT_EQ(t.FindLayerEntry(cap.console(), 4, 0), 1);
+  EXPECT_EQ(t.FindLayerEntry(cap.console(), 3, 0), 2);
   EXPECT_EQ(cap.err(), "");
 }
 

@@ -204,7 +204,7 @@ TEST(Progress, RedrawsAtMostTenTimesASecond) {
   Pipe p;
   int64_t now = 1000;
   {
-    qm::Progress pr(qm::currentConsole(), true, p.fd[1], [&] { return now; });
+    qm::Progress pr(cap.console(), true, p.fd[1], [&] { return now; });
     pr.reading(0, 2000000);
     EXPECT_EQ(p.take(), "\r\033[Kquillmask: reading 0.0 MB of 2.0 MB (0%)");
     now += 99;
@@ -234,7 +234,7 @@ TEST(Progress, RedrawsAtMostTenTimesASecond) {
   }
   EXPECT_EQ(p.take(), "\r\033[Kquillmask: reading 0.0 MB of 0.0 MB (50%)\r\033[K");  // erased at the end
 
-  qm::Progress off(qm::currentConsole(), false, p.fd[1], [&] { return now += 1000; });
+  qm::Progress off(cap.console(), false, p.fd[1], [&] { return now += 1000; });
   off.reading(1, 2);
   off.writing("PostScript", "M1", 1, 1);
   EXPECT_EQ(p.take(), "");
@@ -252,8 +252,8 @@ TEST(Progress, WritersReportTheirLayers) {
   Pipe p;
   int64_t now = 0;
   {
-    qm::Progress pr(qm::currentConsole(), true, p.fd[1], [&] { return now += 1000; });
-    qm::RunWriters(qm::currentConsole(), lib, "TOP", d.file("c.cfg"), d.file("r.ps"), d.file("r.pov"), d.file("r.plt"), qm::WriterChoice{}, &pr);
+    qm::Progress pr(cap.console(), true, p.fd[1], [&] { return now += 1000; });
+    qm::RunWriters(cap.console(), lib, "TOP", d.file("c.cfg"), d.file("r.ps"), d.file("r.pov"), d.file("r.plt"), qm::WriterChoice{}, &pr);
   }
   std::string s = p.take();
   for (const char* text : {"writing PostScript, layer M1 (1 of 2)", "writing PostScript, layer M2 (2 of 2)",

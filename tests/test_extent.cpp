@@ -39,16 +39,19 @@ struct Measured {
 Measured measure(const GDSlibrary& lib, int32_t s, bool plain) {
   Measured m;
   const GDSstruct& st = lib.structs[static_cast<std::size_t>(s)];
-  m.c = capture([&] { m.box = plain ? plainwalks::bboxStruct(lib, st) : GDSbboxStruct(lib, st); });
+  m.c = capture([&](const Console& con) { m.box = plain ? plainwalks::bboxStruct(con, lib, st) : GDSbboxStruct(con, lib, st); });
   return m;
 }
 
 // The reference extents of the walk mode.
+// (Quiet: what they print is looked at elsewhere.)
 GDSbbox srefExtent(bool plain, const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent) {
-  return plain ? plainwalks::bboxSref(lib, r, parent) : GDSbboxSref(lib, r, parent);
+  CaptureStd cap;
+  return plain ? plainwalks::bboxSref(cap.console(), lib, r, parent) : GDSbboxSref(cap.console(), lib, r, parent);
 }
 GDSbbox arefExtent(bool plain, const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent) {
-  return plain ? plainwalks::bboxAref(lib, a, parent) : GDSbboxAref(lib, a, parent);
+  CaptureStd cap;
+  return plain ? plainwalks::bboxAref(cap.console(), lib, a, parent) : GDSbboxAref(cap.console(), lib, a, parent);
 }
 
 // Both walk modes give `want` and print `err`.
@@ -118,7 +121,8 @@ TEST(Extent, ElementExtents) {
   p.pathtype = 2;
   p.npoints = 2;
   p.points = wire.data();
-  EXPECT_EQ(GDSbboxPath(p), bbox(-10, -10, 110, 10));
+  CaptureStd cap;
+  EXPECT_EQ(GDSbboxPath(cap.console(), p), bbox(-10, -10, 110, 10));
   EXPECT_TRUE(GDSbboxText(GDStext{}).empty());
 }
 
@@ -212,7 +216,8 @@ TEST(Extent, UnboundReferencesAreEmpty) {
   expectExtent(L.lib, top, bbox(1, 2, 1, 2), line(1, 2, 1, 2));
   GDSsref r;
   r.structptr = -1;
-  EXPECT_TRUE(GDSbboxSref(L.lib, r, GDSidentity).empty());
+  CaptureStd cap;
+  EXPECT_TRUE(GDSbboxSref(cap.console(), L.lib, r, GDSidentity).empty());
 }
 
 TEST(Extent, CyclesAreFatal) {
@@ -257,7 +262,7 @@ TEST(Extent, CyclesAreFatal) {
   EXPECT_TRUE(reachesCycle(L.lib, self));
   EXPECT_FALSE(reachesCycle(L.lib, dead));
 
-  EXPECT_FAILURE(GDSbboxStruct(L.lib, L.lib.structs[static_cast<std::size_t>(self)]), 1,
+  EXPECT_FAILURE(GDSbboxStruct(con, L.lib, L.lib.structs[static_cast<std::size_t>(self)]), 1,
               "^Cyclic reference to structure \"SELF\". Aborting\n$");
 }
 
@@ -415,8 +420,8 @@ TEST(WalkFailure, DeepChainWithACycleAtTheBottom) {
     EXPECT_FAILURE(
         {
           geomtest::onBigStack([&] {
-            if (plain) plainwalks::bboxStruct(L.lib, L.lib.structs[0]);
-            else GDSbboxStruct(L.lib, L.lib.structs[0]);
+            if (plain) plainwalks::bboxStruct(con, L.lib, L.lib.structs[0]);
+            else GDSbboxStruct(con, L.lib, L.lib.structs[0]);
           });
         },
         1,
@@ -599,8 +604,8 @@ TEST(Extent, MemoisedWalkMatchesPlainWalkOnRandomHierarchies) {
       const GDStransf parent = GDSmakeTransf({17, -4}, 1, 90, 1);
       Captured p, f;
       GDSbbox bp, bf;
-      p = capture([&] { bp = plainwalks::bboxSref(R.L.lib, r, parent); });
-      f = capture([&] { bf = GDSbboxSref(R.L.lib, r, parent); });
+      p = capture([&](const Console& con) { bp = plainwalks::bboxSref(con, R.L.lib, r, parent); });
+      f = capture([&](const Console& con) { bf = GDSbboxSref(con, R.L.lib, r, parent); });
       ASSERT_EQ(p, f) << "seed " << seed;
       ASSERT_EQ(bp, bf) << "seed " << seed;
     }

@@ -46,7 +46,7 @@ std::unique_ptr<qm::GDSlibrary> load(const std::string& bytes, bool tolerant = f
     int fd = open(d.file("in.gds").c_str(), O_RDONLY);
     qm::ReadOptions opt;
     opt.tolerant = tolerant;
-    lib = qm::GDSreadLibrary(qm::currentConsole(), fd, listing, opt);
+    lib = qm::GDSreadLibrary(cap.console(), fd, listing, opt);
     close(fd);
   }
   return lib;
@@ -101,7 +101,7 @@ PlotResult plotOnce(const qm::GDSlibrary& lib, const qm::LayerTable& table, cons
   PlotResult r;
   {
     qm::CaptureStd cap;
-    qm::HPGLwritePlot(qm::currentConsole(), lib, table, d.file("result.plt"), top, walks);
+    qm::HPGLwritePlot(cap.console(), lib, table, d.file("result.plt"), top, walks);
     r.out = cap.out();
     r.err = cap.err();
   }
@@ -601,10 +601,10 @@ TEST(HpglPlotFailure, FatalCases) {
   auto lib = load(g.bytes);
   Table t;
   t.add(1);
-  EXPECT_FAILURE(qm::HPGLwritePlot(qm::currentConsole(), *lib, t.t, "/nonexistent-dir/x.plt", "OK"), 1,
+  EXPECT_FAILURE(qm::HPGLwritePlot(con, *lib, t.t, "/nonexistent-dir/x.plt", "OK"), 1,
               "Couldn't open /nonexistent-dir/x.plt for writing. Aborting...\n");
   TempDir d;
-  EXPECT_FAILURE(qm::HPGLwritePlot(qm::currentConsole(), *lib, t.t, d.file("c.plt"), "A"), 1,
+  EXPECT_FAILURE(qm::HPGLwritePlot(con, *lib, t.t, d.file("c.plt"), "A"), 1,
               "Cyclic reference to structure");
 }
 

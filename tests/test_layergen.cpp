@@ -153,7 +153,7 @@ TEST(Layergen, OutputReadsBackAsConfiguration) {
   int count;
   {
     qm::CaptureStd cap;
-    count = qm::ReadLayerConfig(qm::currentConsole(), f, t);
+    count = qm::ReadLayerConfig(cap.console(), f, t);
     err = cap.err();
   }
   std::fclose(f);
@@ -183,7 +183,8 @@ TEST(Layergen, OutputReadsBackAsConfiguration) {
     std::snprintf(depth, sizeof depth, "%f", 0.1 * n);
     EXPECT_EQ(e.depth, std::strtod(depth, nullptr));
   }
-  EXPECT_EQ(t.FindLayerEntry(qm::currentConsole(), 8, 5), 9);
+  qm::CaptureStd cap;
+  EXPECT_EQ(t.FindLayerEntry(cap.console(), 8, 5), 9);
   EXPECT_EQ(t[9].red, 0.2);
   EXPECT_EQ(t[9].green, 0.6);
   EXPECT_EQ(t[9].blue, 0.2);

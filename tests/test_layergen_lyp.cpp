@@ -77,7 +77,7 @@ ReadBack readBack(const std::string& text) {
   std::rewind(f);
   {
     qm::CaptureStd cap;
-    rb.count = qm::ReadLayerConfig(qm::currentConsole(), f, rb.table);
+    rb.count = qm::ReadLayerConfig(cap.console(), f, rb.table);
     rb.err = cap.err();
   }
   std::fclose(f);

@@ -31,7 +31,8 @@ GDSpath makePath(int32_t pathtype, int32_t width, std::vector<GDSpoint>& pts) {
 std::vector<GDSpoint> outlineOf(int32_t pathtype, int32_t width, std::vector<GDSpoint> pts) {
   GDSpath p = makePath(pathtype, width, pts);
   std::vector<GDSpoint> out;
-  GDSboundary b = PathToBoundary(p, out);
+  CaptureStd cap;
+  GDSboundary b = PathToBoundary(cap.console(), p, out);
   EXPECT_EQ(b.layer, 7);
   EXPECT_EQ(b.datatype, 3);
   EXPECT_EQ(b.npoints, 2 * p.npoints + 1);
@@ -112,7 +113,8 @@ TEST(Outline, AxisParallelTwoPointWireIsARectangle) {
     for (std::vector<GDSpoint> pts : {std::vector<GDSpoint>{{5, 5}, {5, 500}}, std::vector<GDSpoint>{{9, 1}, {-90, 1}}}) {
       std::vector<GDSpoint> out;
       GDSpath p = makePath(type, 30, pts);
-      GDSboundary b = PathToBoundary(p, out);
+      CaptureStd cap;
+      GDSboundary b = PathToBoundary(cap.console(), p, out);
       EXPECT_EQ(b.npoints, 5);
       EXPECT_EQ(GDSisRectangle(b), 1);
     }
@@ -123,9 +125,9 @@ TEST(Outline, ShortWiresPrintAndGiveNothing) {
   for (std::vector<GDSpoint> pts : {std::vector<GDSpoint>{{1, 1}}, std::vector<GDSpoint>{}}) {
     std::vector<GDSpoint> out;
     GDSboundary b{};
-    auto c = capture([&] {
+    auto c = capture([&](const Console& con) {
       GDSpath p = makePath(0, 10, pts);
-      b = PathToBoundary(p, out);
+      b = PathToBoundary(con, p, out);
     });
     EXPECT_EQ(c.status, 0);
     EXPECT_EQ(c.err, "PathToBoundary(): don't know to handle wires < 2 pts yet\n");
@@ -140,8 +142,8 @@ TEST(OutlineFailure, ReversalsAreFatal) {
   std::vector<GDSpoint> back{{0, 0}, {100, 0}, {50, 0}};
   std::vector<GDSpoint> dup{{0, 0}, {0, 100}, {0, 100}};
   std::vector<GDSpoint> out;
-  EXPECT_FAILURE(PathToBoundary(makePath(0, 10, back), out), 1, msg);
-  EXPECT_FAILURE(PathToBoundary(makePath(2, 10, dup), out), 1, msg);
+  EXPECT_FAILURE(PathToBoundary(con, makePath(0, 10, back), out), 1, msg);
+  EXPECT_FAILURE(PathToBoundary(con, makePath(2, 10, dup), out), 1, msg);
   EXPECT_FAILURE(MitreOffset(10, {0, 0}, {100, 0}, {50, 0}), 1, msg);
   // The silent form reports it.
   EXPECT_EQ(PathOutline(makePath(0, 10, back), out), OutlineResult::Reversal);

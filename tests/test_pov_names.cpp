@@ -99,10 +99,10 @@ TEST(PovNames, TextureNames) {
   EXPECT_EQ(qm::POVtextureName(t, 3), "GDS_TEX_-3");
 
   qm::CaptureStd cap;
-  EXPECT_EQ(qm::POVlayerTexture(t, 5, 2), "GDS_TEX_5_2");
-  EXPECT_EQ(qm::POVlayerTexture(t, 5, 7), "GDS_TEX_5");
+  EXPECT_EQ(qm::POVlayerTexture(cap.console(), t, 5, 2), "GDS_TEX_5_2");
+  EXPECT_EQ(qm::POVlayerTexture(cap.console(), t, 5, 7), "GDS_TEX_5");
   EXPECT_EQ(cap.err(), "");
-  EXPECT_EQ(qm::POVlayerTexture(t, 6, 1), "GDS_TEX_-1");
+  EXPECT_EQ(qm::POVlayerTexture(cap.console(), t, 6, 1), "GDS_TEX_-1");
   EXPECT_EQ(cap.err(),
             "Warning: Layer 6, datatype 1 found with no corresponding\n layer entry in configuration file.\n");
 }

@@ -243,7 +243,7 @@ TEST(PovScene, UnwritableFileIsFatal) {
   b.rect(b.add("TOP"), 1, 0, 0, 1, 1);
   b.doneAsRead();
   qm::LayerTable t = standardTable();
-  EXPECT_FAILURE(qm::POVwriteScene(qm::currentConsole(), b.lib, t, "/nonexistent-dir/x.pov", "TOP"), 1,
+  EXPECT_FAILURE(qm::POVwriteScene(con, b.lib, t, "/nonexistent-dir/x.pov", "TOP"), 1,
               "^Couldn't open /nonexistent-dir/x.pov for writing. Aborting...\n$");
 }
 
@@ -380,7 +380,7 @@ TEST(PovScene, CycleIsFatal) {
   b.doneAsRead();
   qm::LayerTable t = standardTable();
   qmtest::TempDir d;
-  EXPECT_FAILURE(qm::POVwriteScene(qm::currentConsole(), b.lib, t, d.file("result.pov"), "A"), 1,
+  EXPECT_FAILURE(qm::POVwriteScene(con, b.lib, t, d.file("result.pov"), "A"), 1,
               "Cyclic reference to structure \"A\". Aborting\n");
 }
 

@@ -58,7 +58,8 @@ qm::GDSboundary boundaryOf(std::vector<qm::GDSpoint>& pts, int layer = 1) {
 
 std::string drawBoundary(std::vector<qm::GDSpoint> pts, const qm::LayerEntry& e, int layer = 1) {
   qm::Out o{qm::Out::Memory{}};
-  qm::PSwriteBoundary(o, boundaryOf(pts, layer), e);
+  qm::CaptureStd cap;
+  qm::PSwriteBoundary(cap.console(), o, boundaryOf(pts, layer), e);
   return o.str();
 }
 
@@ -259,7 +260,8 @@ TEST(PsElements, Text) {
   t.string = "ABC";
   auto draw = [&](const qm::GDStransf& parent, const qm::LayerEntry& e) {
     qm::Out o{qm::Out::Memory{}};
-    qm::PSwriteText(o, t, parent, e);
+    qm::CaptureStd cap;
+    qm::PSwriteText(cap.console(), o, t, parent, e);
     return o.str();
   };
   EXPECT_EQ(draw(qm::GDSidentity, entry(3)), "/Helvetica 20.000 f\n(ABC) 0 0 t\n");

@@ -37,7 +37,7 @@ Page page(const qm::GDSlibrary& lib, const std::string& config, const std::strin
   qm::LayerTable table;
   {
     qm::CaptureStd cap;
-    qm::PSwritePage(qm::currentConsole(), lib, table, d.file("out.ps"), d.file("layers"), top, walks);
+    qm::PSwritePage(cap.console(), lib, table, d.file("out.ps"), d.file("layers"), top, walks);
     p.out = cap.out();
     p.err = cap.err();
   }
@@ -66,11 +66,11 @@ std::string fitLines(const std::string& ps) {
   return ps.substr(a + 18, b - a - 18);
 }
 
-// Runs the page writer in a death test's child with standard output
-// silenced (the configuration's progress lines are not looked at there).
-void quietPage(const qm::GDSlibrary& lib, const std::string& ps, const std::string& config) {
+// Runs the page writer with a fresh table (the configuration's progress
+// lines are not looked at where it is used).
+void quietPage(const qm::Console& con, const qm::GDSlibrary& lib, const std::string& ps, const std::string& config) {
   qm::LayerTable table;
-  qm::PSwritePage(qm::currentConsole(), lib, table, ps, config, "TOP");
+  qm::PSwritePage(con, lib, table, ps, config, "TOP");
 }
 
 const std::string kEmpty = "minx = 2147483647, miny = 2147483647, maxx = -2147483647, maxy = -2147483647\n";
@@ -235,17 +235,17 @@ TEST(PsFailure, PageFailuresStopTheRun) {
   qm::GDSlibrary& lib = b.done();
   TempDir d;
   d.write("layers", block("poly", 1));
-  EXPECT_FAILURE(quietPage(lib, d.file("out.ps"), d.file("missing")),
+  EXPECT_FAILURE(quietPage(con, lib, d.file("out.ps"), d.file("missing")),
               1,
               "^Couldn't open " + d.file("missing") + " for reading\\. Aborting\\.\\.\\.\n$");
   EXPECT_FALSE(d.exists("out.ps"));
-  EXPECT_FAILURE(quietPage(lib, d.file("no/such/dir.ps"), d.file("layers")),
+  EXPECT_FAILURE(quietPage(con, lib, d.file("no/such/dir.ps"), d.file("layers")),
               1,
               "^Couldn't open " + d.file("no/such/dir.ps") + " for writing\\. Aborting\\.\\.\\.\n$");
   // Hatching that cannot be drawn, on a hidden entry no element uses: the
   // file keeps what was written before.
   d.write("bad", block("poly", 1, "hatch cross angle 45 step 2") + block("flat", 9, "hatch single angle 180", true));
-  EXPECT_FAILURE(quietPage(lib, d.file("bad.ps"), d.file("bad")), 1,
+  EXPECT_FAILURE(quietPage(con, lib, d.file("bad.ps"), d.file("bad")), 1,
               "^Horizontal/vertical hatching not supported yet\\.\n"
               "Please check layer \"flat\" configuration\\. Exiting\\.\n$");
   std::string bad = d.read("bad.ps");
@@ -354,7 +354,7 @@ TEST(PsFailure, CyclicReferenceStops) {
   qm::GDSlibrary& lib = b.done();
   TempDir d;
   d.write("layers", block("poly", 1));
-  EXPECT_FAILURE(quietPage(lib, d.file("out.ps"), d.file("layers")), 1,
+  EXPECT_FAILURE(quietPage(con, lib, d.file("out.ps"), d.file("layers")), 1,
               "Cyclic reference to structure \"TOP\"\\. Aborting\n");
 }
 

@@ -97,7 +97,7 @@ std::string writePage(const qm::GDSlibrary& lib, const std::string& config, cons
   d.write("layers", config);
   qm::LayerTable table;
   qm::CaptureStd cap;
-  qm::PSwritePage(qm::currentConsole(), lib, table, d.file("out.ps"), d.file("layers"), top);
+  qm::PSwritePage(cap.console(), lib, table, d.file("out.ps"), d.file("layers"), top);
   return d.exists("out.ps") ? d.read("out.ps") : std::string();
 }
 

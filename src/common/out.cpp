@@ -9,31 +9,6 @@
 #include <unistd.h>
 
 namespace qm {
-namespace {
-
-// The standard streams in place (StdStreams); null when none is.
-struct Current {
-  Out* out = nullptr;
-  Out* err = nullptr;
-};
-Current& current() {
-  static Current c;
-  return c;
-}
-
-// Without streams in place: the descriptors themselves, written out when
-// the process ends.
-Out& defaultOut() {
-  static Out o(1, false, 1 << 16);
-  return o;
-}
-Out& defaultErr() {
-  static Out e(2, false, 1 << 12);
-  return e;
-}
-
-}  // namespace
-
 Out::Out(int fd, bool ownsFd, std::size_t bufSize)
     : fd_(fd), owns_(ownsFd), buf_(new char[bufSize]), cap_(bufSize) {}
 
@@ -142,24 +117,6 @@ bool Out::close() {
 const std::string& Out::str() {
   drain();
   return mem_;
-}
-
-Out& out() {
-  Out* o = current().out;
-  return o ? *o : defaultOut();
-}
-Out& err() {
-  Out* e = current().err;
-  return e ? *e : defaultErr();
-}
-
-StdStreams::StdStreams(Out& o, Out& e) : prevOut_(current().out), prevErr_(current().err) {
-  current().out = &o;
-  current().err = &e;
-}
-StdStreams::~StdStreams() {
-  current().out = prevOut_;
-  current().err = prevErr_;
 }
 
 CaptureStd::CaptureStd() = default;

@@ -128,27 +128,6 @@ struct Console {
   Out& err;
 };
 
-// The standard streams of the current run for code not yet handed a
-// Console: the streams a StdStreams or a CaptureStd has put in place, else
-// streams on descriptors 1 and 2.
-Out& out();
-Out& err();
-inline Console currentConsole() { return Console{out(), err()}; }
-
-// Makes `o` and `e` the standard streams of the run for its lifetime (the
-// entry point owns them), then puts the previous ones back.
-class StdStreams {
- public:
-  StdStreams(Out& o, Out& e);
-  ~StdStreams();
-  StdStreams(const StdStreams&) = delete;
-  StdStreams& operator=(const StdStreams&) = delete;
-
- private:
-  Out* prevOut_;
-  Out* prevErr_;
-};
-
 // Two memory streams a test hands to the code it runs, to look at what that
 // code printed on standard output and standard error.
 class CaptureStd {
@@ -165,7 +144,6 @@ class CaptureStd {
   Out o_{Out::Memory{}};
   Out e_{Out::Memory{}};
   Console con_{o_, e_};
-  StdStreams use_{o_, e_};
 };
 
 // Opens path for writing (created or truncated). Null when it cannot.

@@ -28,9 +28,9 @@ GDSbbox GDSbboxBoundary(const GDSboundary& b) {
   return e;
 }
 
-GDSbbox GDSbboxPath(const GDSpath& p) {
+GDSbbox GDSbboxPath(const Console& con, const GDSpath& p) {
   std::vector<GDSpoint> outline;
-  GDSboundary b = PathToBoundary(p, outline);
+  GDSboundary b = PathToBoundary(con, p, outline);
   if (b.points == nullptr) return GDSbbox{};
   return GDSbboxBoundary(b);
 }
@@ -45,10 +45,14 @@ namespace {
 // gives it, each instance walked and each element copied.
 class ExtentSink final : public PlacedSink {
  public:
+  explicit ExtentSink(const Console& con) : con_(con) {}
   GDSbbox box;
   void boundary(const GDSboundary& b) override { box.merge(GDSbboxBoundary(b)); }
-  void path(const GDSpath& p) override { box.merge(GDSbboxPath(p)); }
+  void path(const GDSpath& p) override { box.merge(GDSbboxPath(con_, p)); }
   void text(const GDStext& t, const GDStransf&) override { box.merge(GDSbboxText(t)); }
+
+ private:
+  const Console& con_;
 };
 
 constexpr WalkPlan kExtentPlan{};
@@ -139,8 +143,7 @@ uint64_t satMul(uint64_t a, uint64_t b) {
 }
 uint64_t satAdd(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
-void printShortWire(uint64_t n) {
-  Out& e = err();
+void printShortWire(Out& e, uint64_t n) {
   for (uint64_t k = 0; k < n; ++k) e.put(kShortWireMessage);
 }
 
@@ -203,7 +206,9 @@ bool finiteAndModest(const GDStransf& t) {
 template <bool Silent>
 class Walker {
  public:
-  Walker(const GDSlibrary& lib, GDSlibrary::WalkCache& c, ExtentMemo* m) : lib_(lib), c_(c), m_(m) {}
+  // err: where the printing walk writes its messages (null when silent).
+  Walker(const GDSlibrary& lib, GDSlibrary::WalkCache& c, ExtentMemo* m, Out* err = nullptr)
+      : lib_(lib), c_(c), m_(m), err_(err) {}
 
   PointBox box;   // printing walk
   bool stop = false;
@@ -415,7 +420,7 @@ class Walker {
       if constexpr (Silent) {
         m_->msgs = satAdd(m_->msgs, 1);
       } else {
-        err().put(kShortWireMessage);
+        err_->put(kShortWireMessage);
       }
       return;
     }
@@ -469,13 +474,14 @@ class Walker {
       m_->depth = std::max(m_->depth, d + cm.depth);
     } else {
       addShifted(box, cm.box, x0, x1, y0, y1);
-      printShortWire(msgs);
+      printShortWire(*err_, msgs);
     }
   }
 
   const GDSlibrary& lib_;
   GDSlibrary::WalkCache& c_;
   ExtentMemo* m_;
+  Out* err_;
   std::vector<GDSpoint> copy_;     // transformed points of one element
   std::vector<GDSpoint> outline_;  // outline of one wire
 };
@@ -499,43 +505,43 @@ bool fast(const GDSlibrary& lib, const GDSstruct* s, int32_t ptr) {
 
 }  // namespace
 
-GDSbbox GDSbboxSref(const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent) {
+GDSbbox GDSbboxSref(const Console& con, const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent) {
   if (!fast(lib, nullptr, r.structptr)) {
-    ExtentSink sink;
+    ExtentSink sink(con);
     walkPlacedSref(lib, r, parent, kExtentPlan, sink);
     return sink.box;
   }
   auto& c = walkGraphOf(lib);
-  Walker<false> w(lib, c, nullptr);
+  Walker<false> w(lib, c, nullptr, &con.err);
   w.instance(r.structptr, Acc(GDScomposeTransf(r.transf, parent)), 1);
   return toBbox(w.box);
 }
 
-GDSbbox GDSbboxAref(const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent) {
+GDSbbox GDSbboxAref(const Console& con, const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent) {
   if (!fast(lib, nullptr, a.structptr)) {
-    ExtentSink sink;
+    ExtentSink sink(con);
     walkPlacedAref(lib, a, parent, kExtentPlan, sink);
     return sink.box;
   }
   auto& c = walkGraphOf(lib);
-  Walker<false> w(lib, c, nullptr);
+  Walker<false> w(lib, c, nullptr, &con.err);
   w.aref(a, Acc(parent), 0);
   return toBbox(w.box);
 }
 
-GDSbbox GDSbboxStruct(const GDSlibrary& lib, const GDSstruct& s) {
+GDSbbox GDSbboxStruct(const Console& con, const GDSlibrary& lib, const GDSstruct& s) {
   GDSbbox box;
   if (!fast(lib, &s, -1)) {
-    ExtentSink sink;
+    ExtentSink sink(con);
     walkPlaced(lib, s, kExtentPlan, sink);
     box = sink.box;
   } else {
     auto& c = walkGraphOf(lib);
-    Walker<false> w(lib, c, nullptr);
+    Walker<false> w(lib, c, nullptr, &con.err);
     w.cells(s, Acc(GDSidentity), 0);
     box = toBbox(w.box);
   }
-  err().printf("minx = %d, miny = %d, maxx = %d, maxy = %d\n", box.minx, box.miny, box.maxx, box.maxy);
+  con.err.printf("minx = %d, miny = %d, maxx = %d, maxy = %d\n", box.minx, box.miny, box.maxx, box.maxy);
   return box;
 }
 

@@ -3,6 +3,7 @@
 
 #include <climits>
 
+#include "common/out.h"
 #include "gds/model.h"
 
 namespace qm {
@@ -30,15 +31,15 @@ struct GDSbbox {
 
 int GDSisRectangle(const GDSboundary& b);
 GDSbbox GDSbboxBoundary(const GDSboundary& b);
-GDSbbox GDSbboxPath(const GDSpath& p);
-GDSbbox GDSbboxSref(const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent);
-GDSbbox GDSbboxAref(const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent);
+GDSbbox GDSbboxPath(const Console& con, const GDSpath& p);
+GDSbbox GDSbboxSref(const Console& con, const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent);
+GDSbbox GDSbboxAref(const Console& con, const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent);
 GDSbbox GDSbboxText(const GDStext& t);
 // Prints "minx = %d, miny = %d, maxx = %d, maxy = %d\n" on standard error.
 // The reference extents walk every instance (walkPlaced) when a cycle is
 // reachable; otherwise they reuse, per structure and linear part,
 // the extent of an earlier walk wherever it gives the same points (same
 // results, same messages).
-GDSbbox GDSbboxStruct(const GDSlibrary& lib, const GDSstruct& s);
+GDSbbox GDSbboxStruct(const Console& con, const GDSlibrary& lib, const GDSstruct& s);
 
 }  // namespace qm

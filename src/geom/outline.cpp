@@ -103,13 +103,13 @@ OutlineResult PathOutline(const GDSpath& path, std::vector<GDSpoint>& out, bool*
   return OutlineResult::Ok;
 }
 
-GDSboundary PathToBoundary(const GDSpath& path, std::vector<GDSpoint>& pts) {
+GDSboundary PathToBoundary(const Console& con, const GDSpath& path, std::vector<GDSpoint>& pts) {
   GDSboundary b;
   b.layer = path.layer;
   b.datatype = path.datatype;
   switch (PathOutline(path, pts)) {
     case OutlineResult::Short:
-      err().put(kShortWireMessage);
+      con.err.put(kShortWireMessage);
       return b;
     case OutlineResult::Reversal:
       fatal("%s", kReversalMessage);

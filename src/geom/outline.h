@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "common/out.h"
 #include "gds/model.h"
 
 namespace qm {
@@ -16,7 +17,7 @@ GDSpoint MitreOffset(int32_t w, GDSpoint prev, GDSpoint cur, GDSpoint next);
 // outline as a boundary on the path's layer and datatype whose points live
 // in `pts`. With fewer than 2 points: prints the message, returns a boundary
 // with npoints 0 and points null (callers draw or measure nothing).
-GDSboundary PathToBoundary(const GDSpath& path, std::vector<GDSpoint>& pts);
+GDSboundary PathToBoundary(const Console& con, const GDSpath& path, std::vector<GDSpoint>& pts);
 
 // The same outline without printing or stopping: Short for a wire of fewer
 // than 2 points (pts untouched), Reversal when it turns back on itself (pts

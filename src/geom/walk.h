@@ -142,7 +142,7 @@ class ArrayMembers {
 // Writers run the library's own (fastWalks()); tests hand in reference
 // walks to compare with.
 struct Walks {
-  GDSbbox (*extent)(const GDSlibrary& lib, const GDSstruct& s);
+  GDSbbox (*extent)(const Console& con, const GDSlibrary& lib, const GDSstruct& s);
   void (*place)(const GDSlibrary& lib, const GDSstruct& top, const WalkPlan& plan, PlacedSink& sink);
 };
 const Walks& fastWalks();

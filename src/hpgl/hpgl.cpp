@@ -70,7 +70,7 @@ WalkPlan plotPlan(const LayerEntry& e) {
 // Draws the placed elements of one pen pass.
 class HPGLpainter final : public PlacedSink {
  public:
-  explicit HPGLpainter(Out& f) : f_(f) {}
+  HPGLpainter(const Console& con, Out& f) : con_(con), f_(f) {}
 
   void begin(const LayerEntry& e) { e_ = &e; }
 
@@ -78,7 +78,7 @@ class HPGLpainter final : public PlacedSink {
 
   void path(const GDSpath& p) override {
     if (p.layer != e_->gdsno) return;
-    GDSboundary outline = PathToBoundary(p, outline_);
+    GDSboundary outline = PathToBoundary(con_, p, outline_);
     if (outline.npoints <= 0 || !outline.points) return;
     boundary(outline);
   }
@@ -86,6 +86,7 @@ class HPGLpainter final : public PlacedSink {
   void text(const GDStext& t, const GDStransf& parent) override { HPGLwriteText(f_, t, parent, *e_); }
 
  private:
+  const Console& con_;
   Out& f_;
   const LayerEntry* e_ = nullptr;
   std::vector<GDSpoint> outline_;  // outline of one wire
@@ -199,14 +200,14 @@ void HPGLwritePlot(const Console& con, const GDSlibrary& lib, const LayerTable& 
     return;
   }
 
-  GDSbbox e = walks.extent(lib, *s);
+  GDSbbox e = walks.extent(con, lib, *s);
   HPGLgeometry g = HPGLplotGeometry(e.minx, e.miny, e.maxx, e.maxy, e.empty());
   con.err.printf("scalex = %f, scaley = %f\n", g.reportScalex, g.reportScaley);
   f.printf("\nPS%d,%d;\n", 34137, g.length);
   con.err.printf("scale = %f\n", g.reportScalex);
   f.printf("IP%d,%d,%d,%dSC%d,%d,%d,%d\n", 0, 0, 34137, g.length, g.sc[0], g.sc[1], g.sc[2], g.sc[3]);
 
-  HPGLpainter paint(f);
+  HPGLpainter paint(con, f);
   for (int i = 0; i < count; ++i) {
     const LayerEntry& entry = table[i];
     if (entry.hidden) continue;

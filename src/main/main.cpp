@@ -17,8 +17,7 @@ namespace {
 
 // The usage text; `all` adds the options that came after the first ones
 // (--help shows them, the usage after an unknown option does not).
-void PrintUsage(const char* argv0, bool all) {
-  qm::Out& e = qm::err();
+void PrintUsage(qm::Out& e, const char* argv0, bool all) {
   e.put("Usage:\n");
   e.printf("%s [options]\n", argv0);
   e.put("where options are:\n");
@@ -47,7 +46,7 @@ void PrintUsage(const char* argv0, bool all) {
 
 // The drawings named by --only, a comma-separated list: a word that is
 // none of them, or an empty one, is a usage error (false).
-bool ParseOnly(const char* argv0, const char* list, qm::WriterChoice& choice) {
+bool ParseOnly(const qm::Console& con, const char* argv0, const char* list, qm::WriterChoice& choice) {
   choice.ps = choice.pov = choice.hpgl = choice.svg = false;
   std::string_view rest = list;
   for (;;) {
@@ -59,12 +58,12 @@ bool ParseOnly(const char* argv0, const char* list, qm::WriterChoice& choice) {
     else if (word == "svg") choice.svg = true;
     else {
       if (word.empty())
-        qm::err().printf("Empty drawing name in the list \"%s\" of the option --only.\n", list);
+        con.err.printf("Empty drawing name in the list \"%s\" of the option --only.\n", list);
       else
-        qm::err().printf("Unknown drawing \"%.*s\" in the option --only.\n", static_cast<int>(word.size()),
+        con.err.printf("Unknown drawing \"%.*s\" in the option --only.\n", static_cast<int>(word.size()),
                          word.data());
-      qm::err().put("The drawings are ps, pov, hpgl and svg, separated by commas.\n");
-      PrintUsage(argv0, false);
+      con.err.put("The drawings are ps, pov, hpgl and svg, separated by commas.\n");
+      PrintUsage(con.err, argv0, false);
       return false;
     }
     if (comma == std::string_view::npos) return true;
@@ -73,12 +72,13 @@ bool ParseOnly(const char* argv0, const char* list, qm::WriterChoice& choice) {
 }
 
 struct Args {
+  const qm::Console& con;
   int argc;
   char** argv;
   int status = 0;
 };
 
-int RunMain(int argc, char** argv) {
+int RunMain(const qm::Console& con, int argc, char** argv) {
   int fd = -1;
   const char* top = nullptr;
   const char* config = nullptr;
@@ -114,37 +114,37 @@ int RunMain(int argc, char** argv) {
       showProgress = true;
       continue;
     } else if (w == "-h" || w == "--help") {
-      PrintUsage(argv[0], true);
+      PrintUsage(con.err, argv[0], true);
       return 0;
     } else if (w == "--version") {
-      qm::out().put("quillmask " QM_VERSION "\n");
+      con.out.put("quillmask " QM_VERSION "\n");
       return 0;
     } else {
-      qm::err().printf("Unknown option \"%s\"\n", argv[i]);
-      PrintUsage(argv[0], false);
+      con.err.printf("Unknown option \"%s\"\n", argv[i]);
+      PrintUsage(con.err, argv[0], false);
       return 1;
     }
     if (i + 1 >= argc) qm::fatal("Missing argument for the option %s. Exiting...\n", argv[i]);
     *target = argv[++i];
-    if (target == &only && !ParseOnly(argv[0], only, choice)) return 1;
+    if (target == &only && !ParseOnly(con, argv[0], only, choice)) return 1;
   }
   if (fd < 0) fd = 0;
   // Only a person at a terminal sees the status line; scripted runs stay
   // byte for byte as without it.
-  qm::Progress progress(qm::currentConsole(), showProgress && ::isatty(2) == 1);
+  qm::Progress progress(con, showProgress && ::isatty(2) == 1);
   opt.progress = &progress;
   // The library lives until the process ends: it is never taken apart.
-  qm::GDSlibrary* lib = qm::GDSreadLibrary(qm::currentConsole(), fd, "result.txt", opt).release();
+  qm::GDSlibrary* lib = qm::GDSreadLibrary(con, fd, "result.txt", opt).release();
   if (!lib) qm::fatal("Couldn't read the Calma library. Exiting...\n");
   ::close(fd);
   if (!top) {
-    qm::err().put("For the time being, please look at the file result.txt\n");
+    con.err.put("For the time being, please look at the file result.txt\n");
     return 0;
   }
   // An SVG file alone asks for the SVG drawing after the other three.
   if (svg && !only) choice.svg = true;
   if (svg) choice.svgPath = svg;
-  qm::RunWriters(qm::currentConsole(), *lib, top, config ? config : ".layers.config", ps ? ps : "result.ps", pov ? pov : "result.pov",
+  qm::RunWriters(con, *lib, top, config ? config : ".layers.config", ps ? ps : "result.ps", pov ? pov : "result.pov",
                  hpgl ? hpgl : "result.plt", choice, &progress);
   return 0;
 }
@@ -154,9 +154,9 @@ int RunMain(int argc, char** argv) {
 void* Worker(void* p) {
   auto* a = static_cast<Args*>(p);
   try {
-    a->status = RunMain(a->argc, a->argv);
+    a->status = RunMain(a->con, a->argc, a->argv);
   } catch (const qm::Failure& f) {
-    (f.onStdout ? qm::out() : qm::err()).put(f.message);
+    (f.onStdout ? a->con.out : a->con.err).put(f.message);
     a->status = f.status;
   }
   return nullptr;
@@ -186,10 +186,10 @@ int main(int argc, char** argv) {
   // The run's standard streams.
   qm::Out out(1, false, std::size_t{1} << 20);
   qm::Out err(2, false, std::size_t{1} << 16);
-  qm::StdStreams streams(out, err);
+  const qm::Console con{out, err};
   // Deep hierarchies are walked recursively: the work runs on a thread with
   // a stack large enough for any nesting a library can hold.
-  Args args{argc, argv};
+  Args args{con, argc, argv};
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setstacksize(&attr, std::size_t{4} << 30);

@@ -154,8 +154,8 @@ std::string POVtextureName(const LayerTable& table, int i) {
   return id;
 }
 
-std::string POVlayerTexture(const LayerTable& table, int32_t layer, int32_t datatype) {
-  return POVtextureName(table, table.FindLayerEntry(qm::currentConsole(), layer, datatype));
+std::string POVlayerTexture(const Console& con, const LayerTable& table, int32_t layer, int32_t datatype) {
+  return POVtextureName(table, table.FindLayerEntry(con, layer, datatype));
 }
 
 }  // namespace qm

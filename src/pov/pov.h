@@ -39,7 +39,7 @@ std::string POVidentifier(const POVidentifiers& distinct, const std::string& nam
 std::string POVtextureName(const LayerTable& table, int i);
 // Texture identifier of the entry found for (layer, datatype), with the
 // lookup's warning when the layer is not configured.
-std::string POVlayerTexture(const LayerTable& table, int32_t layer, int32_t datatype);
+std::string POVlayerTexture(const Console& con, const LayerTable& table, int32_t layer, int32_t datatype);
 
 // Writes the scene of structure `top` to `path`. Fatal when the file cannot
 // be opened; a missing top structure leaves an empty file.

@@ -442,7 +442,7 @@ bool SceneWriter::declareStruct(const POVstructList::Node& node) {
   }
   if (visibleCount == 0) return false;
 
-  GDSbbox bb = GDSbboxStruct(lib_, *s);
+  GDSbbox bb = GDSbboxStruct(con_, lib_, *s);
   // 32-bit differences, wrapping as two's complement (the empty extent's
   // do). The line is only informative.
   double dx = wrapSub32(bb.maxx, bb.minx);
@@ -565,7 +565,7 @@ void SceneWriter::writeBoundary(const GDSboundary& b, const LayerEntry& e) {
 }
 
 void SceneWriter::writePath(const GDSpath& p, const LayerEntry& e) {
-  GDSboundary outline = PathToBoundary(p, outline_);
+  GDSboundary outline = PathToBoundary(con_, p, outline_);
   if (outline.npoints > 0 && outline.points) writeBoundary(outline, e);
 }
 
@@ -605,7 +605,7 @@ void SceneWriter::writeAref(const GDSaref& a, const GDStransf& t) {
 
 void SceneWriter::writeScene(const GDSstruct& top, const std::string& topName) {
   distinctIds_ = POVdistinctIdentifiers(lib_, static_cast<int32_t>(&top - lib_.structs.data()));
-  GDSbbox bb = GDSbboxStruct(lib_, top);
+  GDSbbox bb = GDSbboxStruct(con_, lib_, top);
   std::string id = identifier(topName);
   // The vertical scale turns microns into database units. Without a usable
   // metre unit it is taken for the usual one of 1e-9.

@@ -93,7 +93,7 @@ WalkPlan pagePlan(const LayerEntry& e) {
 // Draws the placed elements of one pass.
 class PSpainter final : public PlacedSink {
  public:
-  explicit PSpainter(Out& f) : f_(f) {}
+  PSpainter(const Console& con, Out& f) : con_(con), f_(f) {}
 
   void begin(const LayerEntry& e) {
     e_ = &e;
@@ -129,7 +129,7 @@ class PSpainter final : public PlacedSink {
 
   void path(const GDSpath& p) override {
     if (p.layer != e_->gdsno) return;
-    GDSboundary outline = PathToBoundary(p, outline_);
+    GDSboundary outline = PathToBoundary(con_, p, outline_);
     if (outline.npoints <= 0 || !outline.points) return;
     boundary(outline);
   }
@@ -171,6 +171,7 @@ class PSpainter final : public PlacedSink {
     for (int32_t i = n - 2; i >= 0; --i) put(p[i], 'l');
   }
 
+  const Console& con_;
   Out& f_;
   const LayerEntry* e_ = nullptr;
   std::string fontRef_;
@@ -179,34 +180,34 @@ class PSpainter final : public PlacedSink {
 
 }  // namespace
 
-void PSwriteBoundary(Out& f, const GDSboundary& b, const LayerEntry& e) {
-  PSpainter paint(f);
+void PSwriteBoundary(const Console& con, Out& f, const GDSboundary& b, const LayerEntry& e) {
+  PSpainter paint(con, f);
   paint.begin(e);
   paint.boundary(b);
 }
 
-void PSwritePath(Out& f, const GDSpath& p, const LayerEntry& e) {
-  PSpainter paint(f);
+void PSwritePath(const Console& con, Out& f, const GDSpath& p, const LayerEntry& e) {
+  PSpainter paint(con, f);
   paint.begin(e);
   paint.path(p);
 }
 
-void PSwriteSref(Out& f, const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent,
+void PSwriteSref(const Console& con, Out& f, const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent,
                  const LayerEntry& e) {
-  PSpainter paint(f);
+  PSpainter paint(con, f);
   paint.begin(e);
   walkPlacedSref(lib, r, parent, pagePlan(e), paint);
 }
 
-void PSwriteAref(Out& f, const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent,
+void PSwriteAref(const Console& con, Out& f, const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent,
                  const LayerEntry& e) {
-  PSpainter paint(f);
+  PSpainter paint(con, f);
   paint.begin(e);
   walkPlacedAref(lib, a, parent, pagePlan(e), paint);
 }
 
-void PSwriteText(Out& f, const GDStext& t, const GDStransf& parent, const LayerEntry& e) {
-  PSpainter paint(f);
+void PSwriteText(const Console& con, Out& f, const GDStext& t, const GDStransf& parent, const LayerEntry& e) {
+  PSpainter paint(con, f);
   paint.begin(e);
   paint.text(t, parent);
 }
@@ -238,7 +239,7 @@ void PSdrawPage(const Console& con, const GDSlibrary& lib, const LayerTable& tab
 
   // Page fit. Nothing drawn counts as an extent of one point at the
   // origin; the differences are taken wide enough never to overflow.
-  GDSbbox e = walks.extent(lib, *s);
+  GDSbbox e = walks.extent(con, lib, *s);
   if (e.empty()) e = GDSbbox{0, 0, 0, 0};
   double scalex = 52020.0 / static_cast<double>(static_cast<int64_t>(e.maxx) - e.minx);
   double scaley = 67320.0 / static_cast<double>(static_cast<int64_t>(e.maxy) - e.miny);
@@ -249,7 +250,7 @@ void PSdrawPage(const Console& con, const GDSlibrary& lib, const LayerTable& tab
   f.printf("%f %f translate\n", 45.9 / scale - e.minx / 100.0, 59.4 / scale - e.miny / 100.0);
   f.put(std::string_view("0 setlinewidth\n"));
 
-  PSpainter paint(f);
+  PSpainter paint(con, f);
   for (int i = 1; i < count; ++i) {
     const LayerEntry& entry = table[i];
     if (entry.hidden) continue;

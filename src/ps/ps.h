@@ -30,13 +30,13 @@ void PSdrawPage(const Console& con, const GDSlibrary& lib, const LayerTable& tab
 // The element writers of one drawing pass (the pass of entry `e`): the
 // drawing the page writer does, for a single element (references walked
 // with their structures).
-void PSwriteBoundary(Out& f, const GDSboundary& b, const LayerEntry& e);
-void PSwritePath(Out& f, const GDSpath& p, const LayerEntry& e);
-void PSwriteSref(Out& f, const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent,
+void PSwriteBoundary(const Console& con, Out& f, const GDSboundary& b, const LayerEntry& e);
+void PSwritePath(const Console& con, Out& f, const GDSpath& p, const LayerEntry& e);
+void PSwriteSref(const Console& con, Out& f, const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent,
                  const LayerEntry& e);
-void PSwriteAref(Out& f, const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent,
+void PSwriteAref(const Console& con, Out& f, const GDSlibrary& lib, const GDSaref& a, const GDStransf& parent,
                  const LayerEntry& e);
-void PSwriteText(Out& f, const GDStext& t, const GDStransf& parent, const LayerEntry& e);
+void PSwriteText(const Console& con, Out& f, const GDStext& t, const GDStransf& parent, const LayerEntry& e);
 
 // The pattern font of a layer as it is written in the file: "/FONTname"
 // when the name is made of regular characters only, else the escaped

@@ -1115,7 +1115,7 @@ void SVGwriteDrawing(const Console& con, const GDSlibrary& lib, const LayerTable
     closeOutFile(*f, path);
     return;
   }
-  GDSbbox extent = GDSbboxStruct(lib, *s);
+  GDSbbox extent = GDSbboxStruct(con, lib, *s);
   SvgWriter w(lib, table, *f);
   w.write(*s, structIndex(lib, *s), extent);
   closeOutFile(*f, path);

@@ -317,13 +317,13 @@ class Writer {
   std::map<HatchKey, int> hatches_;
 };
 
-int Run(const std::vector<std::string>& args) {
+int Run(const qm::Console& con, const std::vector<std::string>& args) {
   if (!args.empty() && (args[0] == "-h" || args[0] == "--help")) {
-    qm::out().put(std::string_view(kUsage));
+    con.out.put(std::string_view(kUsage));
     return 0;
   }
   if (args.size() > 2 || (!args.empty() && args[0].size() > 1 && args[0][0] == '-')) {
-    qm::err().put(std::string_view(kUsage));
+    con.err.put(std::string_view(kUsage));
     return 1;
   }
   const std::string in = args.empty() ? "-" : args[0];
@@ -337,9 +337,9 @@ int Run(const std::vector<std::string>& args) {
   if (!plot.ok()) qm::fatal("plot2svg: %s is no plot quillmask writes: %s\n", inName.c_str(), plot.error.c_str());
 
   if (outPath == "-") {
-    Writer(qm::out(), plot).write();
-    qm::out().flush();
-    if (qm::out().failed()) qm::fatal("plot2svg: cannot write standard output\n");
+    Writer(con.out, plot).write();
+    con.out.flush();
+    if (con.out.failed()) qm::fatal("plot2svg: cannot write standard output\n");
     return 0;
   }
   std::unique_ptr<qm::Out> file = qm::openOutFile(outPath);
@@ -354,10 +354,10 @@ int Run(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
   qm::Out out(1, false);
   qm::Out err(2, false, std::size_t{1} << 16);
-  qm::StdStreams streams(out, err);
+  const qm::Console con{out, err};
   int status;
   try {
-    status = Run(std::vector<std::string>(argv + 1, argv + argc));
+    status = Run(con, std::vector<std::string>(argv + 1, argv + argc));
   } catch (const qm::Failure& f) {
     (f.onStdout ? out : err).put(f.message);
     status = f.status;
