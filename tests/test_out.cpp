@@ -5,6 +5,9 @@
 #include <climits>
 #include <cstdio>
 #include <random>
+#include <string>
+
+#include <unistd.h>
 
 #include "common/out.h"
 
@@ -54,6 +57,54 @@ TEST(Out, FixedPointAsPrintfWritesIt) {
     std::snprintf(buf, sizeof buf, "%f", v);
     EXPECT_EQ(o.str(), buf) << v;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Writes of every size, from single bytes to several buffers' worth, in
+// the same order whatever the stream: the bytes come out as written.
+std::string pattern(qm::Out& o) {
+  std::string all;
+  for (std::size_t size : {std::size_t{1}, std::size_t{3}, std::size_t{70000}, std::size_t{5} << 20, std::size_t{17},
+                           std::size_t{33} << 20, std::size_t{2}}) {
+    std::string chunk(size, static_cast<char>('a' + size % 26));
+    chunk[size / 2] = '!';
+    if (size == 1) o.put(chunk[0]);
+    else o.write(chunk.data(), chunk.size());
+    o.putInt(static_cast<long long>(size));
+    static const std::string kept(3 << 20, 'k');
+    o.putStable(size % 2 ? std::string_view(kept) : std::string_view(kept).substr(0, size % 1000));
+    all += chunk + std::to_string(size) + (size % 2 ? kept : kept.substr(0, size % 1000));
+  }
+  return all;
+}
+
+TEST(Out, SpoolsAndLargeWritesKeepEveryByteInOrder) {
+  // Spooled, then written into a memory stream.
+  qm::Out spool{qm::Out::Spool{}};
+  const std::string want = pattern(spool);
+  qm::Out mem{qm::Out::Memory{}};
+  mem.put("head ");
+  spool.spoolTo(mem);
+  EXPECT_EQ(spool.bytesWritten(), want.size());
+  EXPECT_TRUE(mem.str() == "head " + want);
+
+  // Straight to a file: writes larger than the buffer skip it.
+  std::FILE* tmp = std::tmpfile();
+  ASSERT_NE(tmp, nullptr);
+  {
+    qm::Out f(::dup(fileno(tmp)), true, 1 << 16);
+    EXPECT_EQ(pattern(f), want);
+    EXPECT_EQ(f.bytesWritten(), want.size());
+    EXPECT_TRUE(f.close());
+  }
+  std::string got(want.size() + 1, '\0');
+  std::rewind(tmp);
+  got.resize(std::fread(got.data(), 1, got.size(), tmp));
+  std::fclose(tmp);
+  EXPECT_TRUE(got == want);
 }
 
 }  // namespace

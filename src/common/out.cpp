@@ -5,7 +5,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace qm {
@@ -14,22 +16,52 @@ Out::Out(int fd, bool ownsFd, std::size_t bufSize)
 
 Out::Out(Memory) : Out(-1, false, 1 << 16) { memory_ = true; }
 
+Out::Out(Spool) : Out(-1, false, 1 << 16) {
+  memory_ = true;
+  spool_ = true;
+}
+
 Out::~Out() {
   close();
   delete[] buf_;
+  for (Block& b : blocks_) std::free(b.p);
 }
 
 void Out::drain() {
   if (len_ == 0) return;
   total_ += len_;
+  if (spool_) {
+    if (blocks_.empty() || blocks_.back().cap - blocks_.back().len < len_) {
+      // Blocks of 32 MiB on huge pages where the system has them: few
+      // page faults for a spool of hundreds of megabytes.
+      constexpr std::size_t kHuge = std::size_t{2} << 20;
+      const std::size_t size = std::max(std::size_t{32} << 20, (len_ + kHuge - 1) / kHuge * kHuge);
+      void* p = std::aligned_alloc(kHuge, size);
+      if (!p) throw std::bad_alloc();
+      ::madvise(p, size, MADV_HUGEPAGE);
+      blocks_.push_back(Block{static_cast<char*>(p), 0, size});
+    }
+    Block& b = blocks_.back();
+    std::memcpy(b.p + b.len, buf_, len_);
+    if (!segs_.empty() && segs_.back().data() + segs_.back().size() == b.p + b.len)
+      segs_.back() = std::string_view(segs_.back().data(), segs_.back().size() + len_);
+    else
+      segs_.emplace_back(b.p + b.len, len_);
+    b.len += len_;
+    len_ = 0;
+    return;
+  }
   if (memory_) {
     mem_.append(buf_, len_);
     len_ = 0;
     return;
   }
-  const char* p = buf_;
-  std::size_t n = len_;
+  const std::size_t n = len_;
   len_ = 0;
+  writeFd(buf_, n);
+}
+
+void Out::writeFd(const char* p, std::size_t n) {
   if (fd_ < 0 || failed_) return;
   if (beforeWrite_) beforeWrite_(beforeWriteCtx_);
   while (n > 0) {
@@ -47,6 +79,12 @@ void Out::drain() {
 void Out::writeSlow(const char* p, std::size_t n) {
   while (n > 0) {
     if (len_ == cap_) drain();
+    if (len_ == 0 && n >= cap_ && !memory_) {
+      // Whole buffers' worth goes straight to the descriptor.
+      total_ += n;
+      writeFd(p, n);
+      return;
+    }
     std::size_t k = cap_ - len_;
     if (k > n) k = n;
     std::memcpy(buf_ + len_, p, k);
@@ -112,6 +150,17 @@ bool Out::close() {
     fd_ = -1;
   }
   return !failed_;
+}
+
+void Out::putRef(std::string_view s) {
+  drain();
+  total_ += s.size();
+  if (!s.empty()) segs_.push_back(s);
+}
+
+void Out::spoolTo(Out& to) {
+  drain();
+  for (std::string_view s : segs_) to.write(s.data(), s.size());
 }
 
 const std::string& Out::str() {

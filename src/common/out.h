@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qm {
 
@@ -19,8 +20,12 @@ namespace qm {
 class Out {
  public:
   struct Memory {};
+  // Keeps what is written, however much, for spoolTo: large blocks, no
+  // copying as it grows.
+  struct Spool {};
   explicit Out(int fd, bool ownsFd = false, std::size_t bufSize = 1 << 20);
   explicit Out(Memory);
+  explicit Out(Spool);
   ~Out();
   Out(const Out&) = delete;
   Out& operator=(const Out&) = delete;
@@ -34,6 +39,12 @@ class Out {
     }
   }
   void put(std::string_view s) { write(s.data(), s.size()); }
+  // The same, for bytes that stay as they are until the stream is closed
+  // or spooled: a spool keeps where they are instead of a copy.
+  void putStable(std::string_view s) {
+    if (spool_) putRef(s);
+    else put(s);
+  }
   void put(char c) {
     if (len_ == cap_) drain();
     buf_[len_++] = c;
@@ -63,6 +74,8 @@ class Out {
   std::uint64_t bytesWritten() const { return total_ + len_; }
   // Memory streams only: everything written so far.
   const std::string& str();
+  // Spool streams only: writes everything written so far into `to`.
+  void spoolTo(Out& to);
   // Called before the buffered bytes are written to the descriptor (a
   // status line on the same terminal erases itself there). Null: none.
   void setBeforeWrite(void (*fn)(void*), void* ctx) {
@@ -74,6 +87,8 @@ class Out {
   void writeSlow(const char* p, std::size_t n);
   void grow(std::size_t n);
   void drain();
+  void writeFd(const char* p, std::size_t n);
+  void putRef(std::string_view s);
   int fd_;
   bool owns_;
   bool memory_ = false;
@@ -83,6 +98,14 @@ class Out {
   std::size_t cap_;
   std::uint64_t total_ = 0;
   std::string mem_;
+  struct Block {
+    char* p;
+    std::size_t len;
+    std::size_t cap;
+  };
+  std::vector<Block> blocks_;          // spool streams: the bytes they own
+  std::vector<std::string_view> segs_;  // and everything, in order
+  bool spool_ = false;
   void (*beforeWrite_)(void*) = nullptr;
   void* beforeWriteCtx_ = nullptr;
 };

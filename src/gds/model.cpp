@@ -59,7 +59,8 @@ std::string_view GDSlibrary::findEcho(int32_t i) const {
 
 const GDSstruct* GDSfindStruct(const Console& con, const GDSlibrary& lib, std::string_view name) {
   int32_t i = lib.indexOf(name);
-  con.out.put(lib.findEcho(i));
+  // The echo lives with the library: a spooled stream keeps a reference.
+  con.out.putStable(lib.findEcho(i));
   return i < 0 ? nullptr : &lib.structs[static_cast<std::size_t>(i)];
 }
 

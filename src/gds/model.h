@@ -1,10 +1,12 @@
 // The in-memory library: structures, their layer buckets and their cells.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -144,9 +146,45 @@ struct GDSlibrary {
   std::string_view findEcho(int32_t i) const;
 
   // Caches of the hierarchy walks (descent path, layers below each
-  // structure, memoised extents). Owned here, defined by the walks.
+  // structure, memoised extents), one per thread walking the library: the
+  // writers of a run may walk it at the same time. Defined by the walks.
   struct WalkCache;
-  mutable std::shared_ptr<WalkCache> walkCache;
+  class WalkCaches {
+   public:
+    static constexpr int kSlots = 16;
+    WalkCaches() = default;
+    // A copied library starts without caches.
+    WalkCaches(const WalkCaches&) {}
+    WalkCaches& operator=(const WalkCaches&) {
+      clear();
+      return *this;
+    }
+    // The calling thread's cache, null when it has none yet. Threads that
+    // entered have one each; every other thread shares one.
+    WalkCache* mine() const {
+      if (entered_.load(std::memory_order_acquire) != 0) {
+        const std::thread::id me = std::this_thread::get_id();
+        for (int k = 0; k < kSlots; ++k)
+          if (owner_[k].load(std::memory_order_acquire) == me) return cache_[k].get();
+      }
+      return shared_.get();
+    }
+    // Makes `c` the calling thread's cache.
+    void set(std::shared_ptr<WalkCache> c) const;
+    // A thread that walks the library while others do enters first and
+    // leaves when it is done.
+    void enter() const;
+    void leave() const;
+    // Drops every cache; only while no other thread walks the library.
+    void clear() const;
+
+   private:
+    mutable std::atomic<int> entered_{0};
+    mutable std::atomic<std::thread::id> owner_[kSlots]{};
+    mutable std::shared_ptr<WalkCache> cache_[kSlots];
+    mutable std::shared_ptr<WalkCache> shared_;
+  };
+  WalkCaches walkCaches;
 
  private:
   std::unordered_map<std::string_view, int32_t> index_;

@@ -10,17 +10,64 @@
 namespace qm {
 
 GDSlibrary::WalkCache& walkCacheOf(const GDSlibrary& lib) {
-  auto* c = lib.walkCache.get();
+  auto* c = lib.walkCaches.mine();
   if (c && c->nstructs == lib.structs.size()) return *c;
-  lib.walkCache = std::make_shared<GDSlibrary::WalkCache>();
-  c = lib.walkCache.get();
+  auto made = std::make_shared<GDSlibrary::WalkCache>();
+  c = made.get();
   c->nstructs = lib.structs.size();
   c->mark.assign(c->nstructs, 0);
   c->memo.resize(c->nstructs);
+  lib.walkCaches.set(std::move(made));
   return *c;
 }
 
-void resetWalkCache(const GDSlibrary& lib) { lib.walkCache.reset(); }
+void resetWalkCache(const GDSlibrary& lib) { lib.walkCaches.clear(); }
+
+void GDSlibrary::WalkCaches::set(std::shared_ptr<WalkCache> c) const {
+  if (entered_.load(std::memory_order_acquire) != 0) {
+    const std::thread::id me = std::this_thread::get_id();
+    for (int k = 0; k < kSlots; ++k) {
+      if (owner_[k].load(std::memory_order_acquire) == me) {
+        cache_[k] = std::move(c);
+        return;
+      }
+    }
+  }
+  shared_ = std::move(c);
+}
+
+void GDSlibrary::WalkCaches::enter() const {
+  const std::thread::id me = std::this_thread::get_id();
+  for (int k = 0; k < kSlots; ++k) {
+    std::thread::id none;
+    if (owner_[k].compare_exchange_strong(none, me, std::memory_order_acq_rel)) {
+      entered_.fetch_add(1, std::memory_order_acq_rel);
+      return;
+    }
+  }
+  fatal("Too many threads walk the library at once. Aborting...\n");
+}
+
+void GDSlibrary::WalkCaches::leave() const {
+  const std::thread::id me = std::this_thread::get_id();
+  for (int k = 0; k < kSlots; ++k) {
+    if (owner_[k].load(std::memory_order_acquire) == me) {
+      cache_[k].reset();
+      owner_[k].store(std::thread::id{}, std::memory_order_release);
+      entered_.fetch_sub(1, std::memory_order_acq_rel);
+      return;
+    }
+  }
+}
+
+void GDSlibrary::WalkCaches::clear() const {
+  for (int k = 0; k < kSlots; ++k) {
+    cache_[k].reset();
+    owner_[k].store(std::thread::id{}, std::memory_order_release);
+  }
+  entered_.store(0, std::memory_order_release);
+  shared_.reset();
+}
 
 int32_t structIndex(const GDSlibrary& lib, const GDSstruct& s) {
   const GDSstruct* b = lib.structs.data();

@@ -17,6 +17,9 @@ struct WriterChoice {
   bool hpgl = true;
   bool svg = false;
   std::string svgPath = "result.svg";
+  // Threads drawing at the same time: 0 for one per processor, 1 for one
+  // drawing after the other. The files and the bytes printed are the same.
+  unsigned threads = 0;
 };
 
 // Writes the chosen drawings. The layer configuration is read once, with

@@ -360,7 +360,7 @@ void SceneWriter::replayWarnings(int32_t idx) {
 
 void SceneWriter::orderStructs(const std::string& topName) {
   int32_t topIdx = lib_.indexOf(topName);
-  con_.out.put(lib_.findEcho(topIdx));
+  con_.out.putStable(lib_.findEcho(topIdx));
   if (topIdx < 0) {
     if (listedUnbound_.insert(topName).second) list_.nodes.push_back({topName, -1});
     return;
@@ -380,7 +380,7 @@ void SceneWriter::orderStructs(const std::string& topName) {
       if (child < 0) {
         int32_t sname = c.kind == KIND_SREF ? s.sref(c).sname : s.aref(c).sname;
         const std::string& name = lib_.name(sname);
-        con_.out.put(lib_.findEcho(-1));
+        con_.out.putStable(lib_.findEcho(-1));
         if (listedUnbound_.insert(name).second) list_.nodes.push_back({name, -1});
         continue;
       }
@@ -389,7 +389,7 @@ void SceneWriter::orderStructs(const std::string& topName) {
         continue;
       }
       guards.emplace_back(lib_, child);
-      con_.out.put(lib_.findEcho(child));
+      con_.out.putStable(lib_.findEcho(child));
       st.push_back(Frame{child, 0, 0, false});
       continue;
     }
@@ -407,9 +407,9 @@ void SceneWriter::orderStructs(const std::string& topName) {
 
 // The echo of an ordering walk through a structure that has been walked.
 void SceneWriter::replayEcho(int32_t idx) {
-  con_.out.put(lib_.findEcho(idx));
+  con_.out.putStable(lib_.findEcho(idx));
   replayWalk(idx, [&](int32_t child) {
-    con_.out.put(lib_.findEcho(child));
+    con_.out.putStable(lib_.findEcho(child));
     return true;
   });
 }
@@ -428,7 +428,7 @@ const std::string& SceneWriter::escapedRef(int32_t sname) {
 bool drawable(const GDSboundary& b) { return b.npoints >= 3; }
 
 bool SceneWriter::declareStruct(const POVstructList::Node& node) {
-  con_.out.put(lib_.findEcho(node.idx));
+  con_.out.putStable(lib_.findEcho(node.idx));
   const GDSstruct* s = node.idx < 0 ? nullptr : &lib_.structs[static_cast<std::size_t>(node.idx)];
   if (!s) {
     con_.err.printf("Couldn't find the structure named \"%s\"\n", node.name.c_str());
