@@ -198,4 +198,41 @@ TEST(DrawingTogether, AFullDiskEndsLikeOneAfterTheOther) {
   EXPECT_EQ(many.entries, one.entries);
 }
 
+// Through the program: --threads chooses how many, and every count gives
+// the same run; a count that is no whole number from 1 to 1024 is a usage
+// error before anything is read.
+TEST(DrawingTogether, ThreadsOption) {
+  std::optional<qmtest::RunResult> first;
+  std::map<std::string, std::string> firstFiles;
+  for (const char* n : {"1", "2", "7"}) {
+    TempDir d;
+    d.write("in.gds", hierarchy());
+    d.write("layers", kLayers);
+    auto r = qmtest::quillmask({"-i", "in.gds", "-s", "TOP", "-c", "layers", "-g", "result.svg", "--threads", n},
+                               d.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::map<std::string, std::string> files;
+    for (const char* f : {"result.ps", "result.pov", "result.plt", "result.svg", "result.txt"}) files[f] = d.read(f);
+    EXPECT_EQ(listing(d.path()).size(), 2 + 2 + files.size()) << n;  // . .. in.gds layers and the drawings
+    if (!first) {
+      first = r;
+      firstFiles = files;
+      continue;
+    }
+    EXPECT_EQ(r.out, first->out) << n;
+    EXPECT_EQ(r.err, first->err) << n;
+    EXPECT_TRUE(files == firstFiles) << n;
+  }
+  for (const char* bad : {"0", "", "-1", "2x", "1025", "99999999999999999999"}) {
+    TempDir d;
+    d.write("in.gds", hierarchy());
+    auto r = qmtest::quillmask({"-i", "in.gds", "-s", "TOP", "--threads", bad}, d.path());
+    EXPECT_EQ(r.status, 1) << bad;
+    const std::string want =
+        std::string("Bad thread count \"") + bad + "\" for the option --threads: a number from 1 to 1024.\nUsage:\n";
+    EXPECT_EQ(r.err.substr(0, want.size()), want) << r.err;
+    EXPECT_FALSE(d.exists("result.txt")) << bad;
+  }
+}
+
 }  // namespace

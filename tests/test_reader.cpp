@@ -42,6 +42,7 @@ const char* kAddedOptions =
     "-g, --svgfile \"file\":    also writes an SVG drawing of the top cell\n"
     "-o, --only LIST:         writes only the listed drawings (ps,pov,hpgl,svg)\n"
     "--progress:              shows a status line on a terminal while it works\n"
+    "--threads N:             draws on at most N threads (1: one drawing after the other)\n"
     "--version:               prints the version and exits\n";
 
 std::string simpleLib() {

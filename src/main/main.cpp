@@ -41,6 +41,7 @@ void PrintUsage(qm::Out& e, const char* argv0, bool all) {
   e.put("-g, --svgfile \"file\":    also writes an SVG drawing of the top cell\n");
   e.put("-o, --only LIST:         writes only the listed drawings (ps,pov,hpgl,svg)\n");
   e.put("--progress:              shows a status line on a terminal while it works\n");
+  e.put("--threads N:             draws on at most N threads (1: one drawing after the other)\n");
   e.put("--version:               prints the version and exits\n");
 }
 
@@ -71,6 +72,23 @@ bool ParseOnly(const qm::Console& con, const char* argv0, const char* list, qm::
   }
 }
 
+// The thread count of --threads: a whole number from 1 to 1024.
+bool ParseThreads(const qm::Console& con, const char* argv0, const char* text, qm::WriterChoice& choice) {
+  unsigned n = 0;
+  bool ok = *text != '\0';
+  for (const char* p = text; ok && *p; ++p) {
+    ok = *p >= '0' && *p <= '9' && n <= 1024;
+    n = n * 10 + static_cast<unsigned>(*p - '0');
+  }
+  if (!ok || n < 1 || n > 1024) {
+    con.err.printf("Bad thread count \"%s\" for the option --threads: a number from 1 to 1024.\n", text);
+    PrintUsage(con.err, argv0, false);
+    return false;
+  }
+  choice.threads = n;
+  return true;
+}
+
 struct Args {
   const qm::Console& con;
   int argc;
@@ -87,6 +105,7 @@ int RunMain(const qm::Console& con, int argc, char** argv) {
   const char* hpgl = nullptr;
   const char* svg = nullptr;
   const char* only = nullptr;
+  const char* threads = nullptr;
   qm::WriterChoice choice;
   qm::ReadOptions opt;
   bool showProgress = false;
@@ -107,6 +126,7 @@ int RunMain(const qm::Console& con, int argc, char** argv) {
     else if (w == "-H" || w == "--hpglfile") target = &hpgl;
     else if (w == "-g" || w == "--svgfile") target = &svg;
     else if (w == "-o" || w == "--only") target = &only;
+    else if (w == "--threads") target = &threads;
     else if (w == "-t" || w == "--tolerant") {
       opt.tolerant = true;
       continue;
@@ -127,6 +147,7 @@ int RunMain(const qm::Console& con, int argc, char** argv) {
     if (i + 1 >= argc) qm::fatal("Missing argument for the option %s. Exiting...\n", argv[i]);
     *target = argv[++i];
     if (target == &only && !ParseOnly(con, argv[0], only, choice)) return 1;
+    if (target == &threads && !ParseThreads(con, argv[0], threads, choice)) return 1;
   }
   if (fd < 0) fd = 0;
   // Only a person at a terminal sees the status line; scripted runs stay
