@@ -101,6 +101,8 @@ void Out::putFixed6(double v) {
       !(v == 0.0 && std::signbit(v))) {
     putInt(static_cast<long long>(v));
     write(".000000", 7);
+  } else if (v == 0.0) {
+    write("-0.000000", 9);  // a negative zero keeps its sign
   } else {
     printf("%f", v);
   }

@@ -2,6 +2,7 @@
 // way to report a fatal error.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cmath>
 #include <cstdint>
@@ -92,10 +93,24 @@ inline constexpr char kDigitPairs[201] =
     "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"
     "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
 
+// Number of decimal digits of u (1 for 0), without a division per digit.
+inline int digitCount(uint32_t u) {
+  static constexpr uint32_t kPow10[10] = {1,      10,      100,      1000,      10000,
+                                          100000, 1000000, 10000000, 100000000, 1000000000};
+  // u | 1 has the digits of u; bit_width * log10(2) is the count or one more.
+  const uint32_t v = u | 1;
+  const int t = (std::bit_width(v) * 1233) >> 12;
+  return t + 1 - (v < kPow10[t] ? 1 : 0);
+}
+inline int digitCount(uint64_t u) {
+  int n = 1;
+  for (uint64_t t = u; t >= 10; t /= 10) ++n;
+  return n;
+}
+
 template <typename U>
 inline char* formatUnsigned(char* p, U u) {
-  int n = 1;
-  for (U t = u; t >= 10; t /= 10) ++n;
+  const int n = digitCount(u);
   char* e = p + n;
   while (u >= 100) {
     const auto r = static_cast<unsigned>(u % 100);

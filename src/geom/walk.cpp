@@ -272,7 +272,8 @@ namespace {
 
 class Placer {
  public:
-  Placer(const GDSlibrary& lib, const WalkPlan& plan, PlacedSink& sink) : lib_(lib), plan_(plan), sink_(sink) {}
+  Placer(const GDSlibrary& lib, const WalkPlan& plan, PlacedSink& sink)
+      : lib_(lib), plan_(plan), sink_(sink), below_(plan.layer ? &layerBelow(lib, *plan.layer) : nullptr) {}
 
   // The cells of the structure the walk starts in, as stored.
   void top(const GDSstruct& s) {
@@ -327,8 +328,9 @@ class Placer {
   bool onLayer(int32_t layer) const { return !plan_.layer || layer == *plan_.layer; }
 
   bool skip(int32_t structptr) const {
-    if (!plan_.layer) return false;
-    return structptr < 0 || !hasLayerBelow(lib_, structptr, *plan_.layer);
+    if (!below_) return false;
+    return structptr < 0 || static_cast<std::size_t>(structptr) >= below_->size() ||
+           !(*below_)[static_cast<std::size_t>(structptr)];
   }
 
   // The cells of a referenced structure placed by t.
@@ -345,8 +347,7 @@ class Placer {
           const GDSboundary& b = s->boundary(c);
           if (!onLayer(b.layer)) break;
           GDSboundary copy = b;
-          copy.points = copyPoints(b.points, b.npoints);
-          GDStransfBoundary(copy, t);
+          copy.points = placePoints(b.points, b.npoints, t);
           sink_.boundary(copy);
           break;
         }
@@ -354,8 +355,8 @@ class Placer {
           const GDSpath& p = s->path(c);
           if (!onLayer(p.layer)) break;
           GDSpath copy = p;
-          copy.points = copyPoints(p.points, p.npoints);
-          GDStransfPath(copy, t);
+          copy.points = placePoints(p.points, p.npoints, t);
+          GDStransfPathWidths(copy, t);
           sink_.path(copy);
           break;
         }
@@ -372,16 +373,19 @@ class Placer {
   }
 
   // One transformed copy lives at a time: the sink is done with it before
-  // the next one is made.
-  GDSpoint* copyPoints(const GDSpoint* p, int32_t n) {
+  // the next one is made. The buffer only grows.
+  GDSpoint* placePoints(const GDSpoint* p, int32_t n, const GDStransf& t) {
     if (n <= 0 || !p) return nullptr;
-    points_.assign(p, p + n);
+    if (points_.size() < static_cast<std::size_t>(n)) points_.resize(static_cast<std::size_t>(n));
+    GDStransfPointsTo(p, n, points_.data(), t);
     return points_.data();
   }
 
   const GDSlibrary& lib_;
   const WalkPlan& plan_;
   PlacedSink& sink_;
+  // With a layer: whether each structure holds something on it, below.
+  const std::vector<uint8_t>* below_;
   std::vector<GDSpoint> points_;
 };
 
