@@ -5,6 +5,10 @@
 #include <climits>
 #include <cstdio>
 #include <random>
+#include <string>
+#include <vector>
+
+#include <stdlib.h>
 
 #include "common/out.h"
 
@@ -54,6 +58,59 @@ TEST(Out, FixedPointAsPrintfWritesIt) {
     std::snprintf(buf, sizeof buf, "%f", v);
     EXPECT_EQ(o.str(), buf) << v;
   }
+}
+
+// Bytes put with putStable are written from where they are, between the
+// buffered bytes around them: the file holds everything in order.
+TEST(Out, StableBytesKeepTheirPlace) {
+  char path[] = "/tmp/qm_out_stable_XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  std::vector<std::string> texts;
+  for (std::size_t n : {std::size_t{1}, std::size_t{4095}, std::size_t{4096}, std::size_t{23000},
+                        std::size_t{200000}})
+    texts.push_back(std::string(n, static_cast<char>('a' + texts.size())));
+  std::string want;
+  {
+    qm::Out o(fd, true, 1 << 16);
+    std::mt19937 rng(3);
+    // More pieces than one write takes, and more buffered bytes than the
+    // buffer holds between them.
+    for (int k = 0; k < 3000; ++k) {
+      const std::string& t = texts[rng() % texts.size()];
+      if (k % 1999 == 0) o.releaseStable();
+      if (k % 3 == 0) {
+        o.putStable(t);
+        want += t;
+      }
+      o.putInt(k);
+      want += std::to_string(k);
+      if (k % 5 == 0) {
+        std::string filler(rng() % 20000, 'z');
+        o.put(filler);
+        want += filler;
+      }
+      char* q = o.reserve(3);
+      q[0] = '<';
+      q[1] = '>';
+      o.commit(q + 2);
+      want += "<>";
+      EXPECT_EQ(o.bytesWritten(), want.size());
+    }
+    EXPECT_TRUE(o.close());
+  }
+  std::string got;
+  {
+    FILE* f = std::fopen(path, "rb");
+    ASSERT_NE(f, nullptr);
+    char buf[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) got.append(buf, n);
+    std::fclose(f);
+  }
+  std::remove(path);
+  EXPECT_EQ(got.size(), want.size());
+  EXPECT_TRUE(got == want);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace qm {
@@ -45,6 +46,10 @@ Out::~Out() {
 }
 
 void Out::drain() {
+  if (!pieces_.empty()) {
+    writePieces();
+    return;
+  }
   if (len_ == 0) return;
   total_ += len_;
   if (memory_) {
@@ -52,9 +57,12 @@ void Out::drain() {
     len_ = 0;
     return;
   }
-  const char* p = buf_;
-  std::size_t n = len_;
+  const std::size_t n = len_;
   len_ = 0;
+  writeOut(buf_, n);
+}
+
+void Out::writeOut(const char* p, std::size_t n) {
   if (fd_ < 0 || failed_) return;
   if (beforeWrite_) beforeWrite_(beforeWriteCtx_);
   while (n > 0) {
@@ -66,6 +74,58 @@ void Out::drain() {
     }
     p += w;
     n -= static_cast<std::size_t>(w);
+  }
+}
+
+void Out::putStableSlow(std::string_view s) {
+  if (len_ > piecedLen_) pieces_.push_back({nullptr, len_});
+  piecedLen_ = len_;
+  pieces_.push_back({s.data(), s.size()});
+  stableBytes_ += s.size();
+  if (pieces_.size() >= kMaxPieces) drain();
+}
+
+// Writes the listed pieces and what the buffer holds after them, in order,
+// a batch of pieces per call.
+void Out::writePieces() {
+  if (len_ > piecedLen_) pieces_.push_back({nullptr, len_});
+  std::vector<iovec> iov;
+  iov.reserve(pieces_.size());
+  std::size_t from = 0;  // buffer bytes before this piece
+  for (const Piece& pc : pieces_) {
+    if (pc.stable) {
+      iov.push_back({const_cast<char*>(pc.stable), pc.size});
+    } else {
+      iov.push_back({buf_ + from, pc.size - from});
+      from = pc.size;
+    }
+  }
+  total_ += len_ + stableBytes_;
+  len_ = 0;
+  piecedLen_ = 0;
+  stableBytes_ = 0;
+  pieces_.clear();
+  if (fd_ < 0 || failed_) return;
+  if (beforeWrite_) beforeWrite_(beforeWriteCtx_);
+  std::size_t k = 0;
+  while (k < iov.size()) {
+    const int count = static_cast<int>(std::min<std::size_t>(iov.size() - k, kMaxPieces));
+    ssize_t w = ::writev(fd_, iov.data() + k, count);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      failed_ = true;
+      return;
+    }
+    // Past what was written; a piece written in part keeps its rest.
+    auto done = static_cast<std::size_t>(w);
+    while (k < iov.size() && done >= iov[k].iov_len) {
+      done -= iov[k].iov_len;
+      ++k;
+    }
+    if (k < iov.size()) {
+      iov[k].iov_base = static_cast<char*>(iov[k].iov_base) + done;
+      iov[k].iov_len -= done;
+    }
   }
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qm {
 
@@ -35,6 +36,22 @@ class Out {
     }
   }
   void put(std::string_view s) { write(s.data(), s.size()); }
+  // The same bytes as put(s), for bytes the caller keeps unchanged at the
+  // same address until the stream is next flushed or closed (text owned by
+  // the library being drawn): long ones are handed to the descriptor from
+  // where they are, without a copy.
+  void putStable(std::string_view s) {
+    if (s.size() < kStableMin || memory_) {
+      put(s);
+    } else {
+      putStableSlow(s);
+    }
+  }
+  // Writes out what putStable left where it was, so that its owner may
+  // change or free it; nothing when there is none.
+  void releaseStable() {
+    if (!pieces_.empty()) drain();
+  }
   void put(char c) {
     if (len_ == cap_) drain();
     buf_[len_++] = c;
@@ -61,7 +78,7 @@ class Out {
   // when any write failed.
   bool close();
   bool failed() const { return failed_; }
-  std::uint64_t bytesWritten() const { return total_ + len_; }
+  std::uint64_t bytesWritten() const { return total_ + len_ + stableBytes_; }
   // Memory streams only: everything written so far.
   const std::string& str();
   // Called before the buffered bytes are written to the descriptor (a
@@ -72,7 +89,12 @@ class Out {
   }
 
  private:
+  static constexpr std::size_t kStableMin = 4096;
+  static constexpr std::size_t kMaxPieces = 1024;  // one writev per this many
+  void putStableSlow(std::string_view s);
   void writeSlow(const char* p, std::size_t n);
+  void writeOut(const char* p, std::size_t n);
+  void writePieces();
   void grow(std::size_t n);
   void drain();
   int fd_;
@@ -83,6 +105,15 @@ class Out {
   std::size_t len_ = 0;
   std::size_t cap_;
   std::uint64_t total_ = 0;
+  // Bytes waiting to be written in this order: runs of the buffer (up to
+  // an offset) and bytes put with putStable.
+  struct Piece {
+    const char* stable;  // null: the buffer up to `size`
+    std::size_t size;
+  };
+  std::vector<Piece> pieces_;
+  std::size_t piecedLen_ = 0;  // buffer bytes already listed in pieces_
+  std::uint64_t stableBytes_ = 0;
   std::string mem_;
   void (*beforeWrite_)(void*) = nullptr;
   void* beforeWriteCtx_ = nullptr;

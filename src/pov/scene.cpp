@@ -74,7 +74,7 @@ struct POVstructList {
 class SceneWriter {
  public:
   SceneWriter(const GDSlibrary& lib, const LayerTable& table, Out& f)
-      : lib_(lib), table_(table), f_(f) {
+      : lib_(lib), table_(table), f_(f), echo_(out()) {
     std::size_t n = lib.structs.size();
     countDone_.assign(n, 0);
     count_.assign(n, 0);
@@ -82,6 +82,12 @@ class SceneWriter {
     orderDone_.assign(n, 0);
     listed_.assign(n, 0);
   }
+
+  // The echo is written from the library's own text: it is written out
+  // before the writer is done, whichever way it ends.
+  ~SceneWriter() { echo_.releaseStable(); }
+  SceneWriter(const SceneWriter&) = delete;
+  SceneWriter& operator=(const SceneWriter&) = delete;
 
   void writeScene(const GDSstruct& top, const std::string& topName);
 
@@ -123,6 +129,7 @@ class SceneWriter {
   const GDSlibrary& lib_;
   const LayerTable& table_;
   Out& f_;
+  Out& echo_;  // standard output, where finding a structure echoes names
 
   std::unordered_map<uint64_t, int> entryCache_;
   std::unordered_map<int, std::string> textureCache_;
@@ -359,7 +366,7 @@ void SceneWriter::replayWarnings(int32_t idx) {
 
 void SceneWriter::orderStructs(const std::string& topName) {
   int32_t topIdx = lib_.indexOf(topName);
-  out().put(lib_.findEcho(topIdx));
+  echo_.putStable(lib_.findEcho(topIdx));
   if (topIdx < 0) {
     if (listedUnbound_.insert(topName).second) list_.nodes.push_back({topName, -1});
     return;
@@ -379,7 +386,7 @@ void SceneWriter::orderStructs(const std::string& topName) {
       if (child < 0) {
         int32_t sname = c.kind == KIND_SREF ? s.sref(c).sname : s.aref(c).sname;
         const std::string& name = lib_.name(sname);
-        out().put(lib_.findEcho(-1));
+        echo_.putStable(lib_.findEcho(-1));
         if (listedUnbound_.insert(name).second) list_.nodes.push_back({name, -1});
         continue;
       }
@@ -388,7 +395,7 @@ void SceneWriter::orderStructs(const std::string& topName) {
         continue;
       }
       guards.emplace_back(lib_, child);
-      out().put(lib_.findEcho(child));
+      echo_.putStable(lib_.findEcho(child));
       st.push_back(Frame{child, 0, 0, false});
       continue;
     }
@@ -406,9 +413,9 @@ void SceneWriter::orderStructs(const std::string& topName) {
 
 // The echo of an ordering walk through a structure that has been walked.
 void SceneWriter::replayEcho(int32_t idx) {
-  out().put(lib_.findEcho(idx));
+  echo_.putStable(lib_.findEcho(idx));
   replayWalk(idx, [&](int32_t child) {
-    out().put(lib_.findEcho(child));
+    echo_.putStable(lib_.findEcho(child));
     return true;
   });
 }
@@ -427,7 +434,7 @@ const std::string& SceneWriter::escapedRef(int32_t sname) {
 bool drawable(const GDSboundary& b) { return b.npoints >= 3; }
 
 bool SceneWriter::declareStruct(const POVstructList::Node& node) {
-  out().put(lib_.findEcho(node.idx));
+  echo_.putStable(lib_.findEcho(node.idx));
   const GDSstruct* s = node.idx < 0 ? nullptr : &lib_.structs[static_cast<std::size_t>(node.idx)];
   if (!s) {
     err().printf("Couldn't find the structure named \"%s\"\n", node.name.c_str());
