@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -48,6 +49,27 @@ TEST(Out, IntegersAsPrintfWritesThem) {
     expected += viaPrintf(v) + " ";
   }
   EXPECT_EQ(o.str(), expected);
+}
+
+TEST(Out, WideIntegersAsPrintfWritesThem) {
+  std::vector<int32_t> values = {0, INT32_MAX, INT32_MIN, INT32_MIN + 1};
+  for (int32_t p = 1, k = 0; k <= 9; ++k, p = k <= 9 ? p * 10 : p)
+    for (int32_t d : {-1, 0, 1}) {
+      values.push_back(p + d);
+      values.push_back(-(p + d));
+    }
+  for (int32_t v = -100000; v <= 100000; ++v) values.push_back(v);
+  std::mt19937 rng(11);
+  for (int i = 0; i < 200000; ++i) values.push_back(static_cast<int32_t>(rng() >> (rng() % 32)));
+  for (int32_t v : values) {
+    char buf[32];
+    std::memset(buf, '#', sizeof buf);
+    char* end = qm::formatInt32Wide(buf + 1, v);
+    ASSERT_EQ(std::string(buf + 1, end), viaPrintf(v)) << v;
+    // Nothing before the start or beyond the room of the longest number.
+    ASSERT_EQ(buf[0], '#');
+    for (std::size_t k = 12; k < sizeof buf; ++k) ASSERT_EQ(buf[k], '#') << v;
+  }
 }
 
 TEST(Out, FixedPointAsPrintfWritesIt) {

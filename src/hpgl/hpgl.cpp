@@ -51,9 +51,9 @@ constexpr std::size_t kPairMax = 2 + 11 + 1 + 11;
 inline char* pairAt(char* p, const char* cmd, int64_t x, int64_t y) {
   *p++ = cmd[0];
   *p++ = cmd[1];
-  p = formatInt(p, static_cast<int32_t>(x));
+  p = formatInt32Wide(p, static_cast<int32_t>(x));
   *p++ = ',';
-  return formatInt(p, static_cast<int32_t>(y));
+  return formatInt32Wide(p, static_cast<int32_t>(y));
 }
 
 // Writes "<a>x,y" at the end of the stream.

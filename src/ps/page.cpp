@@ -114,9 +114,10 @@ class PSpainter final : public PlacedSink {
       const GDSpoint p2 = b.points[2];
       q = putPoint(q, p0);
       *q++ = ' ';
-      q = formatInt(q, (static_cast<int64_t>(p2.x) - p0.x) / 100);
+      // The sizes are below 2^32 / 100.
+      q = formatInt32Wide(q, static_cast<int32_t>((static_cast<int64_t>(p2.x) - p0.x) / 100));
       *q++ = ' ';
-      q = formatInt(q, (static_cast<int64_t>(p2.y) - p0.y) / 100);
+      q = formatInt32Wide(q, static_cast<int32_t>((static_cast<int64_t>(p2.y) - p0.y) / 100));
       q = putText(q, " rectstroke\n");
       first = q;
       last = polygon(q, b.points, n);
@@ -165,7 +166,8 @@ class PSpainter final : public PlacedSink {
 
  private:
   // The longest line of a polygon ("x y l\n" with two 9-byte numbers) and
-  // of a rectangle ("x y w h rectstroke\n").
+  // of a rectangle ("x y w h rectstroke\n"). Numbers are formatted with
+  // room for 11 bytes each, written over by what follows.
   static constexpr std::size_t kLineMax = 9 + 1 + 9 + 3;
   static constexpr std::size_t kRectMax = 9 + 1 + 9 + 1 + 11 + 1 + 11 + 11;
 
@@ -176,9 +178,9 @@ class PSpainter final : public PlacedSink {
   }
   // x / 100 and y / 100, truncated toward zero, separated by a blank.
   static char* putPoint(char* q, GDSpoint pt) {
-    q = formatInt(q, pt.x / 100);
+    q = formatInt32Wide(q, pt.x / 100);
     *q++ = ' ';
-    return formatInt(q, pt.y / 100);
+    return formatInt32Wide(q, pt.y / 100);
   }
   // The path of a polygon: its last point first, then back to the first.
   static char* polygon(char* q, const GDSpoint* p, int32_t n) {
