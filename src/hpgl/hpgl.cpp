@@ -56,6 +56,9 @@ inline char* pairAt(char* p, const char* cmd, int64_t x, int64_t y) {
   return formatInt32Wide(p, static_cast<int32_t>(y));
 }
 
+// Boundaries up to this many points are formatted in one piece of buffer.
+constexpr int32_t kLongPolygon = 1 << 16;
+
 // Writes "<a>x,y" at the end of the stream.
 inline void putPair(Out& f, const char* cmd, int64_t x, int64_t y) {
   f.commit(pairAt(f.reserve(kPairMax), cmd, x, y));
@@ -125,6 +128,14 @@ void HPGLwriteBoundary(Out& f, const GDSboundary& b, const LayerEntry& e) {
   if (b.layer != e.gdsno || b.npoints <= 0 || !b.points) return;
   const GDSpoint* p = b.points;
   const bool area = e.fill || e.hatch;
+  if (b.npoints > kLongPolygon) {
+    // Pair by pair, without room for all of it at once (never a rectangle).
+    putPair(f, "PU", p[0].x / 100, p[0].y / 100);
+    f.put(std::string_view("PM0"));
+    for (int32_t i = 1; i < b.npoints; ++i) putPair(f, "PD", p[i].x / 100, p[i].y / 100);
+    f.put(std::string_view(area ? "PM2EPFP\n" : "PM2EP\n"));
+    return;
+  }
   // The whole element is formatted straight into the stream's buffer.
   char* q = f.reserve(kPairMax * (static_cast<std::size_t>(b.npoints) + 3) + 16);
   auto text = [&q](std::string_view t) {

@@ -103,12 +103,24 @@ class PSpainter final : public PlacedSink {
   void boundary(const GDSboundary& b) override {
     if (b.layer != e_->gdsno || b.npoints <= 0) return;
     const int32_t n = b.npoints;
+    if (n > kLongPolygon) {
+      // Line by line, without room for all of it at once.
+      for (const char* end : {"closepath stroke\n", "closepath\n"}) {
+        f_.commit(polygon(f_.reserve(kLineMax), b.points + n - 1, 1));
+        for (int32_t i = n - 2; i >= 0; --i) {
+          char* q = f_.reserve(kLineMax);
+          q = putPoint(q, b.points[i]);
+          f_.commit(putText(q, " l\n"));
+        }
+        f_.put(std::string_view(end));
+      }
+      area();
+      return;
+    }
     // Formatted straight into the stream's buffer: this is the bulk of a
     // page. A polygon is written twice; the second time as a copy of the
     // first one's bytes.
     char* q = f_.reserve(2 * kLineMax * static_cast<std::size_t>(n) + kRectMax + 32);
-    char* first;
-    char* last;
     if (GDSisRectangle(b)) {
       const GDSpoint p0 = b.points[0];
       const GDSpoint p2 = b.points[2];
@@ -119,18 +131,20 @@ class PSpainter final : public PlacedSink {
       *q++ = ' ';
       q = formatInt32Wide(q, static_cast<int32_t>((static_cast<int64_t>(p2.y) - p0.y) / 100));
       q = putText(q, " rectstroke\n");
-      first = q;
-      last = polygon(q, b.points, n);
-      q = last;
+      q = polygon(q, b.points, n);
     } else {
-      first = q;
-      last = polygon(q, b.points, n);
+      char* first = q;
+      char* last = polygon(q, b.points, n);
       q = putText(last, "closepath stroke\n");
       std::memcpy(q, first, static_cast<std::size_t>(last - first));
       q += last - first;
     }
-    q = putText(q, "closepath\n");
-    f_.commit(q);
+    f_.commit(putText(q, "closepath\n"));
+    area();
+  }
+
+  // What follows the outline of a boundary: a fill, a pattern or nothing.
+  void area() {
     if (e_->fill) {
       f_.put(std::string_view("fill\n"));
     } else if (e_->hatch == 1 || e_->hatch == 2) {
@@ -170,6 +184,8 @@ class PSpainter final : public PlacedSink {
   // room for 11 bytes each, written over by what follows.
   static constexpr std::size_t kLineMax = 9 + 1 + 9 + 3;
   static constexpr std::size_t kRectMax = 9 + 1 + 9 + 1 + 11 + 1 + 11 + 11;
+  // Polygons up to this many points are formatted in one piece of buffer.
+  static constexpr int32_t kLongPolygon = 1 << 16;
 
   template <std::size_t N>
   static char* putText(char* q, const char (&t)[N]) {
