@@ -3,11 +3,12 @@
 //   bench_run QUILLMASK INPUT WORKDIR [ELEMENTS] [--dd] [-- extra quillmask args]
 // Standard output and error of the run go to /dev/null.
 // --dd: then writes as many bytes as the drawings took with dd into the
-// same folder and compares the two speeds. dd writes without syncing, as
-// quillmask writes its drawings (buffered writes, no fsync): both speeds
-// are those of the page cache handing the bytes to the disk. The drawings
-// are removed before, and dd's file after, and dirty pages are written out
-// (sync, not timed) before each of the two timed writes.
+// same folder and compares the two speeds. Neither syncs: dd writes through
+// the page cache (bs=1M, no fsync, no fdatasync), and quillmask does too,
+// except that past the first 256 MB of a drawing it hands each stretch to
+// the disk as it writes it and drops it from the cache (still no fsync).
+// The drawings are removed before, and dd's file after, and dirty pages are
+// written out (sync, not timed) before each of the two timed writes.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>

@@ -135,4 +135,39 @@ TEST(Out, StableBytesKeepTheirPlace) {
   EXPECT_TRUE(got == want);
 }
 
+// A file written behind (handed to the disk and dropped from the cache as
+// it goes) holds every byte in order.
+TEST(Out, WrittenBehindFileHoldsEveryByte) {
+  char path[] = "/tmp/qm_out_behind_XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  std::string want;
+  {
+    qm::Out o(fd, true, 1 << 20);
+    o.writeBehind(std::uint64_t{3} << 20);
+    std::mt19937 rng(5);
+    while (want.size() < (std::size_t{45} << 20)) {
+      std::string piece(rng() % 300000, static_cast<char>('A' + rng() % 26));
+      o.put(piece);
+      want += piece;
+      const std::string mark = std::to_string(want.size());
+      o.putInt(static_cast<int64_t>(want.size()));
+      want += mark;
+    }
+    EXPECT_TRUE(o.close());
+  }
+  std::string got;
+  {
+    FILE* f = std::fopen(path, "rb");
+    ASSERT_NE(f, nullptr);
+    char buf[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) got.append(buf, n);
+    std::fclose(f);
+  }
+  std::remove(path);
+  EXPECT_EQ(got.size(), want.size());
+  EXPECT_TRUE(got == want);
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -60,6 +61,35 @@ void Out::drain() {
   const std::size_t n = len_;
   len_ = 0;
   writeOut(buf_, n);
+  if (behind_) pushBehind();
+}
+
+void Out::writeBehind(std::uint64_t from) {
+  struct stat st;
+  if (memory_ || fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  behind_ = true;
+  behindFrom_ = from;
+  behindTo_ = from;
+}
+
+// Starts the disk on each whole stretch written past behindTo_, and waits
+// for the stretch before it to be on the disk before dropping it from the
+// cache: one stretch in flight while the next is written. Only hints: what
+// they return changes nothing.
+void Out::pushBehind() {
+  constexpr std::uint64_t kStretch = std::uint64_t{8} << 20;
+  if (failed_) return;
+  while (total_ >= behindTo_ + kStretch) {
+    const auto at = static_cast<off_t>(behindTo_);
+    const auto len = static_cast<off_t>(kStretch);
+    ::sync_file_range(fd_, at, len, SYNC_FILE_RANGE_WRITE);
+    if (behindTo_ >= behindFrom_ + kStretch) {
+      ::sync_file_range(fd_, at - len, len,
+                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+      ::posix_fadvise(fd_, at - len, len, POSIX_FADV_DONTNEED);
+    }
+    behindTo_ += kStretch;
+  }
 }
 
 void Out::writeOut(const char* p, std::size_t n) {
@@ -127,6 +157,7 @@ void Out::writePieces() {
       iov[k].iov_len -= done;
     }
   }
+  if (behind_) pushBehind();
 }
 
 void Out::writeSlow(const char* p, std::size_t n) {
@@ -232,7 +263,11 @@ std::string CaptureStd::err() { return e_.str(); }
 std::unique_ptr<Out> openOutFile(const std::string& path) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
-  return std::make_unique<Out>(fd, true);
+  auto f = std::make_unique<Out>(fd, true);
+  // Drawings run to gigabytes: past the first ones, handed to the disk as
+  // they are written.
+  f->writeBehind(std::uint64_t{256} << 20);
+  return f;
 }
 
 void closeOutFile(Out& f, const std::string& path) {

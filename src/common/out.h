@@ -73,6 +73,13 @@ class Out {
   void putFixed6(double v);
   void printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
+  // For a long file on a disk: once `from` bytes are written, each further
+  // stretch is handed to the disk as soon as it is written, and dropped
+  // from the page cache once the disk has it. The bytes are the same; a
+  // writer of gigabytes no longer leaves the kernel to reclaim them under
+  // pressure.
+  void writeBehind(std::uint64_t from);
+
   void flush();
   // Flushes and closes the descriptor if the stream owns it. Returns false
   // when any write failed.
@@ -95,6 +102,7 @@ class Out {
   void writeSlow(const char* p, std::size_t n);
   void writeOut(const char* p, std::size_t n);
   void writePieces();
+  void pushBehind();
   void grow(std::size_t n);
   void drain();
   int fd_;
@@ -114,6 +122,9 @@ class Out {
   std::vector<Piece> pieces_;
   std::size_t piecedLen_ = 0;  // buffer bytes already listed in pieces_
   std::uint64_t stableBytes_ = 0;
+  bool behind_ = false;
+  std::uint64_t behindFrom_ = 0;
+  std::uint64_t behindTo_ = 0;  // handed to the disk up to here
   std::string mem_;
   void (*beforeWrite_)(void*) = nullptr;
   void* beforeWriteCtx_ = nullptr;
