@@ -2,7 +2,8 @@
 # Builds the benchmarks and runs them on generated libraries.
 #   bash bench/run.sh            every case
 #   bash bench/run.sh read       reading only (flat and deep, no -s)
-#   bash bench/run.sh chip       whole runs with -s on the chip-like libraries
+#   bash bench/run.sh chip       whole runs with -s on the chip-like libraries, each
+#                                against dd writing the same bytes into the same folder
 #   bash bench/run.sh svg        the SVG drawing alone (--only svg) against a read, and the
 #                                time headless Chromium takes to show the SVG
 #   bash bench/run.sh gzip       compressed read against zcat alone and the plain read
@@ -59,12 +60,12 @@ if [ "$what" = all ] || [ "$what" = chip ]; then
   gen chipa chipa.gds
   gen chipb chipb.gds
   gen chipc chipc.gds
+  gen chipa chipa2000.gds 2000
   for layers in 4 10; do
-    made+=("$W/cfg$layers")
-    $B/bench/gen_layout config "$W/cfg$layers" $layers
-    for c in chipa chipb chipc; do
+    [ -f "$W/cfg$layers" ] || { made+=("$W/cfg$layers"); $B/bench/gen_layout config "$W/cfg$layers" $layers; }
+    for c in chipa chipb chipc chipa2000; do
       echo "== $c, $layers visible layers, -s TOP"
-      $B/bench/bench_run "$PWD/$B/quillmask" "$W/$c.gds" "$run" -- -s TOP -c "$W/cfg$layers"
+      $B/bench/bench_run "$PWD/$B/quillmask" "$W/$c.gds" "$run" --dd -- -s TOP -c "$W/cfg$layers"
     done
   done
 fi

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <pugixml.hpp>
 
 #include <cmath>
@@ -230,6 +232,25 @@ TEST(HpglPieces, RectanglesAndPolygons) {
   for (const std::string& line : {boundaryLine(tri, entry(1, 1, 0), 1), boundaryLine(rect, entry(1, 1, 0), 1)}) {
     auto p = qm::plotread::parse(kHeader + line + kTrailer);
     EXPECT_TRUE(p.ok()) << p.error;
+  }
+}
+
+TEST(HpglPieces, LongPolygonsPairByPair) {
+  // Polygons far longer than the stream's buffer, with extreme and
+  // negative coordinates: every pair as printf writes it.
+  for (int32_t n : {4, 1000, 70000}) {
+    std::vector<qm::GDSpoint> pts;
+    for (int32_t i = 0; i < n; ++i)
+      pts.push_back({i % 3 == 0 ? INT32_MIN + i : INT32_MAX - 7 * i, (i % 2 ? -1 : 1) * (i * 9973 % 1000003)});
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "PU%d,%dPM0", pts[0].x / 100, pts[0].y / 100);
+    std::string want = buf;
+    for (int32_t i = 1; i < n; ++i) {
+      std::snprintf(buf, sizeof buf, "PD%d,%d", pts[static_cast<std::size_t>(i)].x / 100,
+                    pts[static_cast<std::size_t>(i)].y / 100);
+      want += buf;
+    }
+    EXPECT_EQ(boundaryLine(pts, entry(1, 1, 0), 1), want + "PM2EPFP\n") << n;
   }
 }
 

@@ -4,9 +4,12 @@
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
+#include <stdlib.h>
 #include <unistd.h>
 
 #include "common/out.h"
@@ -49,6 +52,27 @@ TEST(Out, IntegersAsPrintfWritesThem) {
   EXPECT_EQ(o.str(), expected);
 }
 
+TEST(Out, WideIntegersAsPrintfWritesThem) {
+  std::vector<int32_t> values = {0, INT32_MAX, INT32_MIN, INT32_MIN + 1};
+  for (int32_t p = 1, k = 0; k <= 9; ++k, p = k <= 9 ? p * 10 : p)
+    for (int32_t d : {-1, 0, 1}) {
+      values.push_back(p + d);
+      values.push_back(-(p + d));
+    }
+  for (int32_t v = -100000; v <= 100000; ++v) values.push_back(v);
+  std::mt19937 rng(11);
+  for (int i = 0; i < 200000; ++i) values.push_back(static_cast<int32_t>(rng() >> (rng() % 32)));
+  for (int32_t v : values) {
+    char buf[32];
+    std::memset(buf, '#', sizeof buf);
+    char* end = qm::formatInt32Wide(buf + 1, v);
+    ASSERT_EQ(std::string(buf + 1, end), viaPrintf(v)) << v;
+    // Nothing before the start or beyond the room of the longest number.
+    ASSERT_EQ(buf[0], '#');
+    for (std::size_t k = 12; k < sizeof buf; ++k) ASSERT_EQ(buf[k], '#') << v;
+  }
+}
+
 TEST(Out, FixedPointAsPrintfWritesIt) {
   for (double v : {0.0, -0.0, 1.0, -1.0, 123456.0, -2147483648.0, 0.5, 1e20, -1e300, 1e15, 999999999999999.0}) {
     qm::Out o{qm::Out::Memory{}};
@@ -57,6 +81,94 @@ TEST(Out, FixedPointAsPrintfWritesIt) {
     std::snprintf(buf, sizeof buf, "%f", v);
     EXPECT_EQ(o.str(), buf) << v;
   }
+}
+
+// Bytes put with putStable are written from where they are, between the
+// buffered bytes around them: the file holds everything in order.
+TEST(Out, StableBytesKeepTheirPlace) {
+  char path[] = "/tmp/qm_out_stable_XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  std::vector<std::string> texts;
+  for (std::size_t n : {std::size_t{1}, std::size_t{4095}, std::size_t{4096}, std::size_t{23000},
+                        std::size_t{200000}})
+    texts.push_back(std::string(n, static_cast<char>('a' + texts.size())));
+  std::string want;
+  {
+    qm::Out o(fd, true, 1 << 16);
+    std::mt19937 rng(3);
+    // More pieces than one write takes, and more buffered bytes than the
+    // buffer holds between them.
+    for (int k = 0; k < 3000; ++k) {
+      const std::string& t = texts[rng() % texts.size()];
+      if (k % 1999 == 0) o.releaseStable();
+      if (k % 3 == 0) {
+        o.putStable(t);
+        want += t;
+      }
+      o.putInt(k);
+      want += std::to_string(k);
+      if (k % 5 == 0) {
+        std::string filler(rng() % 20000, 'z');
+        o.put(filler);
+        want += filler;
+      }
+      char* q = o.reserve(3);
+      q[0] = '<';
+      q[1] = '>';
+      o.commit(q + 2);
+      want += "<>";
+      EXPECT_EQ(o.bytesWritten(), want.size());
+    }
+    EXPECT_TRUE(o.close());
+  }
+  std::string got;
+  {
+    FILE* f = std::fopen(path, "rb");
+    ASSERT_NE(f, nullptr);
+    char buf[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) got.append(buf, n);
+    std::fclose(f);
+  }
+  std::remove(path);
+  EXPECT_EQ(got.size(), want.size());
+  EXPECT_TRUE(got == want);
+}
+
+// A file written behind (handed to the disk and dropped from the cache as
+// it goes) holds every byte in order.
+TEST(Out, WrittenBehindFileHoldsEveryByte) {
+  char path[] = "/tmp/qm_out_behind_XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  std::string want;
+  {
+    qm::Out o(fd, true, 1 << 20);
+    o.writeBehind(std::uint64_t{3} << 20);
+    std::mt19937 rng(5);
+    while (want.size() < (std::size_t{45} << 20)) {
+      std::string piece(rng() % 300000, static_cast<char>('A' + rng() % 26));
+      o.put(piece);
+      want += piece;
+      const std::string mark = std::to_string(want.size());
+      o.putInt(static_cast<int64_t>(want.size()));
+      want += mark;
+    }
+    EXPECT_TRUE(o.close());
+  }
+  std::string got;
+  {
+    FILE* f = std::fopen(path, "rb");
+    ASSERT_NE(f, nullptr);
+    char buf[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) got.append(buf, n);
+    std::fclose(f);
+  }
+  std::remove(path);
+  EXPECT_EQ(got.size(), want.size());
+  EXPECT_TRUE(got == want);
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 // short wires and reversals.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "geom/extent.h"
 #include "geom/outline.h"
+#include "gds/numeric.h"
 #include "geom_testlib.h"
 #include "failure.h"
 
@@ -72,6 +74,43 @@ TEST(Outline, EndAndMitreOffsets) {
   // truncated toward zero.
   EXPECT_EQ(MitreOffset(10, {0, 0}, {100, 0}, {100, 100}), (GDSpoint{-9, 10}));
   EXPECT_EQ(MitreOffset(10, {0, 0}, {100, 0}, {100, -100}), (GDSpoint{10, 9}));
+}
+
+// The offsets as the plain formulas give them, every sine and cosine
+// computed by a call.
+GDSpoint plainEndOffset(int32_t w, GDSpoint p, GDSpoint q) {
+  double theta = SegmentAngle(p.x, p.y, q.x, q.y);
+  double wd = w;
+  return {truncSat(std::sin(theta) * (-wd)), truncSat(std::cos(theta) * wd)};
+}
+
+GDSpoint plainMitreOffset(int32_t w, GDSpoint prev, GDSpoint cur, GDSpoint next) {
+  double alpha = SegmentAngle(prev.x, prev.y, cur.x, cur.y);
+  double beta = SegmentAngle(cur.x, cur.y, next.x, next.y);
+  double r = static_cast<double>(w) / std::cos((alpha - beta) / 2);
+  double gamma = (alpha + beta + kPi) / 2;
+  return {truncSat(std::cos(gamma) * r), truncSat(std::sin(gamma) * r)};
+}
+
+TEST(Outline, OffsetsAsThePlainFormulasGiveThem) {
+  // Segments along the axes, diagonal ones and others, each way, with
+  // widths up to the largest; every turn between two of them that is no
+  // reversal.
+  const GDSpoint dirs[] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}, {1, 1}, {-1, 1}, {-1, -1}, {1, -1}, {3, 4}, {-4, 3}};
+  const int32_t widths[] = {0, 1, 7, 40, 1000, -25, 1 << 20, INT32_MAX, INT32_MIN};
+  for (int32_t w : widths) {
+    for (GDSpoint d : dirs) {
+      const GDSpoint p{-500, 700};
+      const GDSpoint q{p.x + 100 * d.x, p.y + 100 * d.y};
+      EXPECT_EQ(EndOffset(w, p, q), plainEndOffset(w, p, q)) << w << " " << d.x << "," << d.y;
+      for (GDSpoint e : dirs) {
+        const GDSpoint r{q.x + 300 * e.x, q.y + 300 * e.y};
+        if (d.x * e.y == d.y * e.x && d.x * e.x + d.y * e.y < 0) continue;  // turns back
+        EXPECT_EQ(MitreOffset(w, p, q, r), plainMitreOffset(w, p, q, r))
+            << w << " " << d.x << "," << d.y << " then " << e.x << "," << e.y;
+      }
+    }
+  }
 }
 
 TEST(Outline, Polygons) {

@@ -1,7 +1,10 @@
 // The scene writer, run in process on libraries built in memory.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <cmath>
+#include <memory>
 #include <random>
 #include <regex>
 #include <string>
@@ -465,6 +468,80 @@ TEST(PovScene, FastAndPlainWalksAgree) {
     ASSERT_EQ(fast.out, plain.out) << "iteration " << iter;
     ASSERT_EQ(fast.err, plain.err) << "iteration " << iter;
     if (iter % 8 == 0) expectRenders(fast.scene);
+  }
+}
+
+// Standard output on a descriptor takes long echoes from the library
+// without copying them; it must hold what a stream in memory collects,
+// also when the run fails (a scene that cannot be written) and the library
+// is gone before the stream is written out.
+TEST(PovScene, EchoOnADescriptorAsInMemory) {
+  for (bool full : {false, true}) {
+    SCOPED_TRACE(full);
+    auto build = [](LibBuilder& b) {
+      // Many long names: every echo down to a leaf is kilobytes long.
+      const int32_t top = b.add("TOP");
+      const int32_t mid = b.add("MID");
+      for (int i = 0; i < 300; ++i) b.add(numbered("A_LEAF_WITH_A_RATHER_LONG_NAME_", i));
+      for (int i = 0; i < 300; ++i) {
+        const std::string leaf = numbered("A_LEAF_WITH_A_RATHER_LONG_NAME_", i);
+        b.rect(2 + i, 1 + i % 3, 0, 0, 10 + i, 10);
+        b.sref(mid, leaf, GDSmakeTransf({i * 20, 0}, 0, 0, 1));
+        if (i % 7 == 0) b.sref(top, leaf, GDSmakeTransf({0, i * 20}, i % 2, 90 * (i % 4), 1));
+      }
+      b.aref(top, "MID", 2, 3, 10000, 500);
+      b.sref(top, "MID", GDSmakeTransf({-5, 7}, 0, 0, 1));
+      b.doneAsRead();
+    };
+    qm::LayerTable t = standardTable();
+    qmtest::TempDir d;
+    auto scene = [&](const std::string& name) { return full ? std::string("/dev/full") : d.file(name); };
+    // In memory.
+    std::string memOut, memErr;
+    {
+      LibBuilder b;
+      build(b);
+      qm::CaptureStd cap;
+      std::string failure;
+      try {
+        qm::POVwriteScene(cap.console(), b.lib, t, scene("mem.pov"), "TOP");
+      } catch (const qm::Failure& f) {
+        failure = f.message;
+      }
+      EXPECT_EQ(failure.empty(), !full);
+      memOut = cap.out();
+      memErr = cap.err() + failure;
+    }
+    // On a descriptor, the library freed before the stream is written out.
+    {
+      const int fd = ::open(d.file("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ASSERT_GE(fd, 0);
+      qm::Out o(fd, true);
+      qm::Out e{qm::Out::Memory{}};
+      const qm::Console con{o, e};
+      std::string failure;
+      {
+        auto b = std::make_unique<LibBuilder>();
+        build(*b);
+        try {
+          qm::POVwriteScene(con, b->lib, t, scene("fd.pov"), "TOP");
+        } catch (const qm::Failure& f) {
+          failure = f.message;
+        }
+        b.reset();
+        // Memory the library had may now hold anything else.
+        std::string scratch(1 << 20, '#');
+        EXPECT_EQ(scratch.back(), '#');
+      }
+      EXPECT_TRUE(o.close());
+      EXPECT_EQ(e.str() + failure, memErr);
+    }
+    const std::string out = d.read("out.txt");
+    EXPECT_GT(out.size(), 1000000u);
+    EXPECT_TRUE(out == memOut) << out.size() << " against " << memOut.size();
+    if (!full) {
+      EXPECT_EQ(d.read("fd.pov"), d.read("mem.pov"));
+    }
   }
 }
 

@@ -1,6 +1,8 @@
 // PostScript prologue, hatch fonts, element writers and page writer.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <cmath>
 #include <limits>
 #include <map>
@@ -247,6 +249,31 @@ TEST(PsElements, CoordinatesTruncateTowardZero) {
                                   {INT32_MAX, INT32_MIN}, {INT32_MIN, INT32_MIN}},
                                  entry(1));
   EXPECT_EQ(big.substr(0, big.find('\n')), "-21474836 -21474836 42949672 42949672 rectstroke");
+}
+
+TEST(PsElements, LongPolygonsLineByLine) {
+  // Polygons far longer than the stream's buffer, with extreme and
+  // negative coordinates, after a rectangle that leaves the buffer part
+  // full: every line as printf writes it, the polygon twice.
+  for (int32_t n : {3, 1000, 70000}) {
+    std::vector<qm::GDSpoint> pts;
+    for (int32_t i = 0; i < n; ++i)
+      pts.push_back({i % 3 == 0 ? INT32_MIN + i : INT32_MAX - 7 * i, (i % 2 ? -1 : 1) * (i * 9973 % 1000003)});
+    std::string lines;
+    char buf[64];
+    for (int32_t i = n - 1; i >= 0; --i) {
+      std::snprintf(buf, sizeof buf, "%d %d %c\n", pts[static_cast<std::size_t>(i)].x / 100,
+                    pts[static_cast<std::size_t>(i)].y / 100, i == n - 1 ? 'm' : 'l');
+      lines += buf;
+    }
+    std::vector<qm::GDSpoint> rect = {{0, 0}, {0, 1000}, {2000, 1000}, {2000, 0}, {0, 0}};
+    qm::Out o{qm::Out::Memory{}};
+    qm::CaptureStd cap;
+    for (int k = 0; k < 2000; ++k) qm::PSwriteBoundary(cap.console(), o, boundaryOf(rect), entry(1, 1));
+    const std::size_t before = o.str().size();
+    qm::PSwriteBoundary(cap.console(), o, boundaryOf(pts), entry(1, 1));
+    EXPECT_EQ(o.str().substr(before), lines + "closepath stroke\n" + lines + "closepath\nfill\n") << n;
+  }
 }
 
 TEST(PsElements, OddBoundaries) {

@@ -169,4 +169,49 @@ TEST(Transf, BoundaryPointsGoThroughTheTransformInOrder) {
   EXPECT_EQ(pts, want);
 }
 
+TEST(Transf, PointsToGiveThePointsOfEachPointsTransform) {
+  // Whole translations take a path of their own; every transform must give
+  // what GDStransfPoint gives, saturation and signed zeros included.
+  const GDSpoint pts[] = {{0, 0},          {1, -1},          {-7, 12345},          {INT32_MAX, INT32_MAX},
+                          {INT32_MIN, 0},  {0, INT32_MIN},   {INT32_MAX, INT32_MIN}, {-2147483647, 2147483646},
+                          {99, -99},       {-100, 100}};
+  GDStransf negZero{1, -0.0, 0, -0.0, 1, 0};
+  GDStransf fractional{1, 0, 0.5, 0, 1, -0.5};
+  GDStransf huge{1, 0, 1e15, 0, 1, -1e15};
+  GDStransf beyond{1, 0, 1099511627777.0, 0, 1, 3};
+  GDStransf notANumber{1, 0, std::numeric_limits<double>::quiet_NaN(), 0, 1, 0};
+  GDStransf infinite{1, 0, std::numeric_limits<double>::infinity(), 0, 1, 0};
+  const GDStransf transforms[] = {
+      GDSidentity,
+      GDSmakeTransf({100, -200}, 0, 0, 1),
+      GDSmakeTransf({INT32_MAX, INT32_MIN}, 0, 0, 1),
+      GDSmakeTransf({-5, 5}, 0, -0.0, 1),
+      GDSmakeTransf({0, 0}, 1, 0, 1),
+      GDSmakeTransf({3, 4}, 0, 90, 1),
+      GDSmakeTransf({3, 4}, 1, 270, 2),
+      GDSmakeTransf({3, 4}, 0, 30, 0.75),
+      GDSmakeTransf({0, 0}, 0, 0, 1.5),
+      GDScomposeTransf(GDSmakeTransf({10, 20}, 0, 0, 1), GDSmakeTransf({-30, 40}, 0, 0, 1)),
+      GDSoffsetTransf(GDSidentity, {INT32_MIN, INT32_MAX}),
+      negZero,
+      fractional,
+      huge,
+      beyond,
+      notANumber,
+      infinite,
+  };
+  const int32_t n = static_cast<int32_t>(std::size(pts));
+  for (const GDStransf& t : transforms) {
+    std::vector<GDSpoint> out(static_cast<std::size_t>(n));
+    GDStransfPointsTo(pts, n, out.data(), t);
+    std::vector<GDSpoint> inPlace(std::begin(pts), std::end(pts));
+    GDStransfPointsTo(inPlace.data(), n, inPlace.data(), t);
+    for (int32_t i = 0; i < n; ++i) {
+      const GDSpoint want = GDStransfPoint(pts[i], t);
+      EXPECT_EQ(out[static_cast<std::size_t>(i)], want) << t.tx << "," << t.ty << " point " << i;
+      EXPECT_EQ(inPlace[static_cast<std::size_t>(i)], want) << t.tx << "," << t.ty << " point " << i;
+    }
+  }
+}
+
 }  // namespace

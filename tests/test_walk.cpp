@@ -12,6 +12,7 @@
 #include "geom/walk.h"
 #include "gds/transf.h"
 #include "model_builder.h"
+#include "plain_walks.h"
 
 namespace {
 
@@ -149,6 +150,62 @@ TEST(PlacedWalk, BoxesAndTopReferencesFollowThePlan) {
   ASSERT_EQ(asIs.parents.size(), 1u);
   EXPECT_TRUE(sameBits(asIs.parents[0], own));
   EXPECT_EQ(asIs.seen.back(), "B4");
+}
+
+// A walk with a layer picks out, once per structure, the cells that can
+// draw on it; it must hand over exactly what a walk through everything
+// hands over on that layer, for every plan.
+TEST(PlacedWalk, ALayerGivesWhatTheWalkThroughEverythingGivesOnIt) {
+  ModelBuilder b;
+  const int32_t leaf = b.add("LEAF");
+  const int32_t only3 = b.add("ONLY3");
+  const int32_t mid = b.add("MID");
+  const int32_t top = b.add("TOP");
+  b.rect(leaf, 1, 0, 0, 100, 40);
+  b.rect(leaf, 2, 10, 10, 30, 90);
+  b.boundary(leaf, 3, {{0, 0}, {70, 10}, {30, 90}, {0, 0}});
+  b.path(leaf, 2, 2, 30, {{0, 0}, {50, 0}, {50, 70}});
+  b.path(leaf, 4, 0, 12, {{5, 5}, {5, -60}, {-40, -60}});
+  b.text(leaf, 1, "leaf", qm::GDSmakeTransf({10, 20}, 0, 0, 1));
+  b.boundary(leaf, 5, {{0, 0}, {0, 8}, {8, 8}, {8, 0}, {0, 0}});
+  b.at(leaf).cells.back().kind = qm::KIND_BOX;
+  b.at(leaf).boundaries.back().box = true;
+  b.rect(only3, 3, -5, -5, 5, 5);
+  b.sref(mid, leaf, shift(1000, -2000));
+  b.sref(mid, leaf, qm::GDSmakeTransf({-300, 700}, 1, 90, 2));
+  b.aref(mid, leaf, 3, 2, 150, -90, qm::GDSmakeTransf({11, 13}, 0, 0, 1.5));
+  b.sref(mid, only3, shift(INT32_MAX - 3, INT32_MIN + 2));
+  b.sref(mid, -1, shift(1, 1), "NOWHERE");
+  b.rect(mid, 2, -1, -1, 1, 1);
+  b.aref(top, mid, 2, 2, 5000, 4000, qm::GDSmakeTransf({7, 9}, 0, 30, 0.75));
+  b.sref(top, mid, shift(-7000, 1234));
+  b.sref(top, leaf, qm::GDSmakeTransf({0, 0}, 1, 180, 1));
+  b.sref(top, only3, shift(3, 3));
+  b.text(top, 2, "top");
+  b.done();
+  const qm::GDSstruct& t = b.lib.structs[static_cast<std::size_t>(top)];
+
+  for (qm::MemberOrder order : {qm::MemberOrder::LatticeThenPlacement, qm::MemberOrder::OwnThenParent}) {
+    for (bool composeTop : {true, false}) {
+      for (bool boxes : {false, true}) {
+        qm::WalkPlan plan;
+        plan.members = order;
+        plan.composeTopRefs = composeTop;
+        plan.boxes = boxes;
+        Recorder all;
+        plainwalks::place(b.lib, t, plan, all);
+        for (int32_t layer = 1; layer <= 6; ++layer) {
+          plan.layer = layer;
+          Recorder one;
+          qm::walkPlaced(b.lib, t, plan, one);
+          std::vector<std::string> want;
+          for (const std::string& line : all.seen)
+            if (std::stoi(line.substr(1)) == layer) want.push_back(line);
+          EXPECT_EQ(one.seen, want) << "layer " << layer << ", boxes " << boxes << ", top " << composeTop;
+        }
+      }
+    }
+  }
 }
 
 TEST(PlacedWalk, ArrayMembersComposeInTheGivenOrder) {

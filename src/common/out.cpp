@@ -8,6 +8,8 @@
 #include <new>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace qm {
@@ -28,6 +30,10 @@ Out::~Out() {
 }
 
 void Out::drain() {
+  if (!pieces_.empty()) {
+    writePieces();
+    return;
+  }
   if (len_ == 0) return;
   total_ += len_;
   if (spool_) {
@@ -58,10 +64,39 @@ void Out::drain() {
   }
   const std::size_t n = len_;
   len_ = 0;
-  writeFd(buf_, n);
+  writeOut(buf_, n);
+  if (behind_) pushBehind();
 }
 
-void Out::writeFd(const char* p, std::size_t n) {
+void Out::writeBehind(std::uint64_t from) {
+  struct stat st;
+  if (memory_ || fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  behind_ = true;
+  behindFrom_ = from;
+  behindTo_ = from;
+}
+
+// Starts the disk on each whole stretch written past behindTo_, and waits
+// for the stretch before it to be on the disk before dropping it from the
+// cache: one stretch in flight while the next is written. Only hints: what
+// they return changes nothing.
+void Out::pushBehind() {
+  constexpr std::uint64_t kStretch = std::uint64_t{8} << 20;
+  if (failed_) return;
+  while (total_ >= behindTo_ + kStretch) {
+    const auto at = static_cast<off_t>(behindTo_);
+    const auto len = static_cast<off_t>(kStretch);
+    ::sync_file_range(fd_, at, len, SYNC_FILE_RANGE_WRITE);
+    if (behindTo_ >= behindFrom_ + kStretch) {
+      ::sync_file_range(fd_, at - len, len,
+                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+      ::posix_fadvise(fd_, at - len, len, POSIX_FADV_DONTNEED);
+    }
+    behindTo_ += kStretch;
+  }
+}
+
+void Out::writeOut(const char* p, std::size_t n) {
   if (fd_ < 0 || failed_) return;
   if (beforeWrite_) beforeWrite_(beforeWriteCtx_);
   while (n > 0) {
@@ -76,13 +111,67 @@ void Out::writeFd(const char* p, std::size_t n) {
   }
 }
 
+void Out::putStableSlow(std::string_view s) {
+  if (len_ > piecedLen_) pieces_.push_back({nullptr, len_});
+  piecedLen_ = len_;
+  pieces_.push_back({s.data(), s.size()});
+  stableBytes_ += s.size();
+  if (pieces_.size() >= kMaxPieces) drain();
+}
+
+// Writes the listed pieces and what the buffer holds after them, in order,
+// a batch of pieces per call.
+void Out::writePieces() {
+  if (len_ > piecedLen_) pieces_.push_back({nullptr, len_});
+  std::vector<iovec> iov;
+  iov.reserve(pieces_.size());
+  std::size_t from = 0;  // buffer bytes before this piece
+  for (const Piece& pc : pieces_) {
+    if (pc.stable) {
+      iov.push_back({const_cast<char*>(pc.stable), pc.size});
+    } else {
+      iov.push_back({buf_ + from, pc.size - from});
+      from = pc.size;
+    }
+  }
+  total_ += len_ + stableBytes_;
+  len_ = 0;
+  piecedLen_ = 0;
+  stableBytes_ = 0;
+  pieces_.clear();
+  if (fd_ < 0 || failed_) return;
+  if (beforeWrite_) beforeWrite_(beforeWriteCtx_);
+  std::size_t k = 0;
+  while (k < iov.size()) {
+    const int count = static_cast<int>(std::min<std::size_t>(iov.size() - k, kMaxPieces));
+    ssize_t w = ::writev(fd_, iov.data() + k, count);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      failed_ = true;
+      return;
+    }
+    // Past what was written; a piece written in part keeps its rest.
+    auto done = static_cast<std::size_t>(w);
+    while (k < iov.size() && done >= iov[k].iov_len) {
+      done -= iov[k].iov_len;
+      ++k;
+    }
+    if (k < iov.size()) {
+      iov[k].iov_base = static_cast<char*>(iov[k].iov_base) + done;
+      iov[k].iov_len -= done;
+    }
+  }
+  if (behind_) pushBehind();
+}
+
 void Out::writeSlow(const char* p, std::size_t n) {
   while (n > 0) {
     if (len_ == cap_) drain();
-    if (len_ == 0 && n >= cap_ && !memory_) {
+    if (len_ == 0 && pieces_.empty() && n >= cap_ && !memory_) {
       // Whole buffers' worth goes straight to the descriptor.
       total_ += n;
-      writeFd(p, n);
+      writeOut(p, n);
+      if (behind_) pushBehind();
       return;
     }
     std::size_t k = cap_ - len_;
@@ -114,6 +203,8 @@ void Out::putFixed6(double v) {
       !(v == 0.0 && std::signbit(v))) {
     putInt(static_cast<long long>(v));
     write(".000000", 7);
+  } else if (v == 0.0) {
+    write("-0.000000", 9);  // a negative zero keeps its sign
   } else {
     printf("%f", v);
   }
@@ -176,7 +267,11 @@ std::string CaptureStd::err() { return e_.str(); }
 std::unique_ptr<Out> openOutFile(const std::string& path) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
-  return std::make_unique<Out>(fd, true);
+  auto f = std::make_unique<Out>(fd, true);
+  // Drawings run to gigabytes: past the first ones, handed to the disk as
+  // they are written.
+  f->writeBehind(std::uint64_t{256} << 20);
+  return f;
 }
 
 void closeOutFile(Out& f, const std::string& path) {

@@ -2,6 +2,7 @@
 // way to report a fatal error.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cmath>
 #include <cstdint>
@@ -39,11 +40,24 @@ class Out {
     }
   }
   void put(std::string_view s) { write(s.data(), s.size()); }
-  // The same, for bytes that stay as they are until the stream is closed
-  // or spooled: a spool keeps where they are instead of a copy.
+  // The same bytes as put(s), for bytes the caller keeps unchanged at the
+  // same address until the stream is next flushed, closed or spooled (text
+  // owned by the library being drawn): long ones are handed to the
+  // descriptor from where they are, without a copy, and a spool keeps where
+  // they are.
   void putStable(std::string_view s) {
-    if (spool_) putRef(s);
-    else put(s);
+    if (spool_) {
+      putRef(s);
+    } else if (s.size() < kStableMin || memory_) {
+      put(s);
+    } else {
+      putStableSlow(s);
+    }
+  }
+  // Writes out what putStable left where it was, so that its owner may
+  // change or free it; nothing when there is none.
+  void releaseStable() {
+    if (!pieces_.empty()) drain();
   }
   void put(char c) {
     if (len_ == cap_) drain();
@@ -66,12 +80,19 @@ class Out {
   void putFixed6(double v);
   void printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
+  // For a long file on a disk: once `from` bytes are written, each further
+  // stretch is handed to the disk as soon as it is written, and dropped
+  // from the page cache once the disk has it. The bytes are the same; a
+  // writer of gigabytes no longer leaves the kernel to reclaim them under
+  // pressure.
+  void writeBehind(std::uint64_t from);
+
   void flush();
   // Flushes and closes the descriptor if the stream owns it. Returns false
   // when any write failed.
   bool close();
   bool failed() const { return failed_; }
-  std::uint64_t bytesWritten() const { return total_ + len_; }
+  std::uint64_t bytesWritten() const { return total_ + len_ + stableBytes_; }
   // Memory streams only: everything written so far.
   const std::string& str();
   // Spool streams only: writes everything written so far into `to`.
@@ -84,10 +105,15 @@ class Out {
   }
 
  private:
+  static constexpr std::size_t kStableMin = 4096;
+  static constexpr std::size_t kMaxPieces = 1024;  // one writev per this many
+  void putStableSlow(std::string_view s);
   void writeSlow(const char* p, std::size_t n);
+  void writeOut(const char* p, std::size_t n);
+  void writePieces();
+  void pushBehind();
   void grow(std::size_t n);
   void drain();
-  void writeFd(const char* p, std::size_t n);
   void putRef(std::string_view s);
   int fd_;
   bool owns_;
@@ -97,6 +123,18 @@ class Out {
   std::size_t len_ = 0;
   std::size_t cap_;
   std::uint64_t total_ = 0;
+  // Bytes waiting to be written in this order: runs of the buffer (up to
+  // an offset) and bytes put with putStable.
+  struct Piece {
+    const char* stable;  // null: the buffer up to `size`
+    std::size_t size;
+  };
+  std::vector<Piece> pieces_;
+  std::size_t piecedLen_ = 0;  // buffer bytes already listed in pieces_
+  std::uint64_t stableBytes_ = 0;
+  bool behind_ = false;
+  std::uint64_t behindFrom_ = 0;
+  std::uint64_t behindTo_ = 0;  // handed to the disk up to here
   std::string mem_;
   struct Block {
     char* p;
@@ -115,10 +153,24 @@ inline constexpr char kDigitPairs[201] =
     "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"
     "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
 
+// Number of decimal digits of u (1 for 0), without a division per digit.
+inline int digitCount(uint32_t u) {
+  static constexpr uint32_t kPow10[10] = {1,      10,      100,      1000,      10000,
+                                          100000, 1000000, 10000000, 100000000, 1000000000};
+  // u | 1 has the digits of u; bit_width * log10(2) is the count or one more.
+  const uint32_t v = u | 1;
+  const int t = (std::bit_width(v) * 1233) >> 12;
+  return t + 1 - (v < kPow10[t] ? 1 : 0);
+}
+inline int digitCount(uint64_t u) {
+  int n = 1;
+  for (uint64_t t = u; t >= 10; t /= 10) ++n;
+  return n;
+}
+
 template <typename U>
 inline char* formatUnsigned(char* p, U u) {
-  int n = 1;
-  for (U t = u; t >= 10; t /= 10) ++n;
+  const int n = digitCount(u);
   char* e = p + n;
   while (u >= 100) {
     const auto r = static_cast<unsigned>(u % 100);
@@ -141,6 +193,30 @@ inline char* formatInt(char* p, int64_t v) {
   if (v < 0) *p++ = '-';
   if (u <= UINT32_MAX) return detail::formatUnsigned(p, static_cast<uint32_t>(u));
   return detail::formatUnsigned(p, u);
+}
+
+// The same bytes as formatInt for a 32-bit value, for hot loops that have
+// room at p for the longest number (11 bytes): it may write bytes past the
+// end it returns (up to p + 11), which the caller writes over next.
+inline char* formatInt32Wide(char* p, int32_t v) {
+  if constexpr (std::endian::native != std::endian::little) return formatInt(p, v);
+  uint32_t u = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+  *p = '-';
+  p += v < 0 ? 1 : 0;
+  if (u >= 100000000u) return detail::formatUnsigned(p, u);
+  // Eight digits at once, one per byte, the most significant first in
+  // memory: two halves of four digits, each split into two pairs, each
+  // pair into two digits; then the leading zeros are shifted out.
+  const uint64_t halves = (u / 10000) | (static_cast<uint64_t>(u % 10000) << 32);
+  const uint64_t hundreds = ((halves * 10486) >> 20) & 0x0000007F0000007Full;
+  const uint64_t pairs = hundreds | ((halves - hundreds * 100) << 16);
+  const uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000Full;
+  const uint64_t digits = tens | ((pairs - tens * 10) << 8);
+  const int n = detail::digitCount(u);
+  const int drop = 8 * (8 - n);
+  const uint64_t text = (digits >> drop) + (0x3030303030303030ull >> drop);
+  std::memcpy(p, &text, 8);
+  return p + n;
 }
 
 // Standard output and standard error of a run (buffered). The entry point

@@ -59,8 +59,7 @@ std::string_view GDSlibrary::findEcho(int32_t i) const {
 
 const GDSstruct* GDSfindStruct(const Console& con, const GDSlibrary& lib, std::string_view name) {
   int32_t i = lib.indexOf(name);
-  // The echo lives with the library: a spooled stream keeps a reference.
-  con.out.putStable(lib.findEcho(i));
+  con.out.put(lib.findEcho(i));
   return i < 0 ? nullptr : &lib.structs[static_cast<std::size_t>(i)];
 }
 

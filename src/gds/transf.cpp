@@ -20,8 +20,10 @@ int32_t GDSround(double v) {
 
 GDStransf GDSmakeTransf(GDSpoint origin, int mirror, double angle, double mag) {
   double r = (kPi * angle) / 180;
-  double C = std::cos(r);
-  double S = std::sin(r);
+  // cos(±0) is 1 and sin(±0) is ±0: the common unrotated placement needs
+  // no call.
+  double C = r == 0 ? 1.0 : std::cos(r);
+  double S = r == 0 ? r : std::sin(r);
   GDStransf t;
   t.a = C * mag;
   t.b = S * (-mag);
@@ -74,7 +76,8 @@ double GDSdecomposeTransf(const GDStransf& t, int* mirror, double* mag) {
   if (mag) *mag = std::sqrt(t.d * t.d + t.c * t.c);
   if (mirror) *mirror = (t.b * t.c > 0 || t.a * t.d < 0) ? 1 : 0;
   if (std::fabs(t.a) < 1e-14) return t.c > 0 ? 90 : -90;
-  double theta = std::atan(t.c / t.a);
+  const double q = t.c / t.a;
+  double theta = q == 0 ? q : std::atan(q);  // atan(±0) is ±0
   if (t.a < 0) theta += kPi;
   return 90 * theta / kHalfPi;
 }

@@ -1,6 +1,8 @@
 #include "geom/outline.h"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "common/out.h"
 #include "gds/numeric.h"
@@ -12,15 +14,66 @@ namespace {
 constexpr double kPi = 3.141592653589793;
 constexpr double kHalfPi = 1.5707963267948966;
 
+// The sines and cosines of the angles that wires along the axes give: the
+// angles of their segments (0, pi/2, pi, -pi/2) and the half differences
+// and mitre directions computed from two of them, each computed once by
+// std::sin and std::cos. A lookup gives the bits those calls give.
+class AxisTrig {
+ public:
+  AxisTrig() {
+    const double axis[] = {0.0, kHalfPi, kPi, -kHalfPi};
+    for (double a : axis) add(a);
+    for (double alpha : axis)
+      for (double beta : axis) {
+        add((alpha - beta) / 2);
+        add((alpha + beta + kPi) / 2);
+      }
+  }
+  // Null for an angle not in the table.
+  const double* find(double angle) const {
+    const auto k = std::bit_cast<uint64_t>(angle);
+    for (std::size_t i = 0; i < n_; ++i)
+      if (key_[i] == k) return val_[i];
+    return nullptr;
+  }
+
+ private:
+  void add(double angle) {
+    if (find(angle)) return;
+    key_[n_] = std::bit_cast<uint64_t>(angle);
+    val_[n_][0] = std::sin(angle);
+    val_[n_][1] = std::cos(angle);
+    ++n_;
+  }
+  static constexpr std::size_t kMax = 4 + 2 * 4 * 4;
+  uint64_t key_[kMax] = {};
+  double val_[kMax][2] = {};
+  std::size_t n_ = 0;
+};
+
+const AxisTrig& axisTrig() {
+  static const AxisTrig table;
+  return table;
+}
+
+double sinOf(double a) {
+  const double* v = axisTrig().find(a);
+  return v ? v[0] : std::sin(a);
+}
+double cosOf(double a) {
+  const double* v = axisTrig().find(a);
+  return v ? v[1] : std::cos(a);
+}
+
 // False when the wire turns back on itself at cur.
 bool mitre(int32_t w, GDSpoint prev, GDSpoint cur, GDSpoint next, GDSpoint& off) {
   double alpha = SegmentAngle(prev.x, prev.y, cur.x, cur.y);
   double beta = SegmentAngle(cur.x, cur.y, next.x, next.y);
-  double cs = std::cos((alpha - beta) / 2);
+  double cs = cosOf((alpha - beta) / 2);
   if (std::fabs(cs) < 1e-8) return false;
   double r = static_cast<double>(w) / cs;
   double gamma = (alpha + beta + kPi) / 2;
-  off = {truncSat(std::cos(gamma) * r), truncSat(std::sin(gamma) * r)};
+  off = {truncSat(cosOf(gamma) * r), truncSat(sinOf(gamma) * r)};
   return true;
 }
 
@@ -38,7 +91,8 @@ double SegmentAngle(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   if (x1 == x2) return y2 > y1 ? kHalfPi : -kHalfPi;
   double dy = wrapSub32(y2, y1);
   double dx = wrapSub32(x2, x1);
-  double a = std::atan(std::fabs(dy) / std::fabs(dx));
+  const double q = std::fabs(dy) / std::fabs(dx);
+  double a = q == 0 ? q : std::atan(q);  // atan(+0) is +0
   if (y2 >= y1) return x2 >= x1 ? a : kPi - a;
   return x2 >= x1 ? 2 * kPi - a : kPi + a;
 }
@@ -46,7 +100,7 @@ double SegmentAngle(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
 GDSpoint EndOffset(int32_t w, GDSpoint p, GDSpoint q) {
   double theta = SegmentAngle(p.x, p.y, q.x, q.y);
   double wd = w;
-  return {truncSat(std::sin(theta) * (-wd)), truncSat(std::cos(theta) * wd)};
+  return {truncSat(sinOf(theta) * (-wd)), truncSat(cosOf(theta) * wd)};
 }
 
 GDSpoint MitreOffset(int32_t w, GDSpoint prev, GDSpoint cur, GDSpoint next) {

@@ -13,4 +13,12 @@ namespace qm {
 void GDStransfBoundary(GDSboundary& b, const GDStransf& t);
 void GDStransfPath(GDSpath& p, const GDStransf& t);
 
+// The n points at src through t, written to dst (which may be src): the
+// points GDStransfPoints gives, with the common placement by a whole
+// translation done in integers.
+void GDStransfPointsTo(const GDSpoint* src, int32_t n, GDSpoint* dst, const GDStransf& t);
+// The width and extensions of a path scaled as GDStransfPath scales them;
+// the points are left as they are.
+void GDStransfPathWidths(GDSpath& p, const GDStransf& t);
+
 }  // namespace qm

@@ -319,7 +319,14 @@ namespace {
 
 class Placer {
  public:
-  Placer(const GDSlibrary& lib, const WalkPlan& plan, PlacedSink& sink) : lib_(lib), plan_(plan), sink_(sink) {}
+  Placer(const GDSlibrary& lib, const WalkPlan& plan, PlacedSink& sink)
+      : lib_(lib), plan_(plan), sink_(sink), below_(plan.layer ? &layerBelow(lib, *plan.layer) : nullptr) {}
+
+  // For a walk that places structures many times: each one's cells that
+  // act are picked out once.
+  void keepActingCells() {
+    if (below_) spans_.assign(lib_.structs.size(), Span{});
+  }
 
   // The cells of the structure the walk starts in, as stored.
   void top(const GDSstruct& s) {
@@ -374,8 +381,9 @@ class Placer {
   bool onLayer(int32_t layer) const { return !plan_.layer || layer == *plan_.layer; }
 
   bool skip(int32_t structptr) const {
-    if (!plan_.layer) return false;
-    return structptr < 0 || !hasLayerBelow(lib_, structptr, *plan_.layer);
+    if (!below_) return false;
+    return structptr < 0 || static_cast<std::size_t>(structptr) >= below_->size() ||
+           !(*below_)[static_cast<std::size_t>(structptr)];
   }
 
   // The cells of a referenced structure placed by t.
@@ -383,53 +391,113 @@ class Placer {
     Descent d(lib_, structptr);
     const GDSstruct* s = d.target();
     if (!s) return;
-    for (const GDScell& c : s->cells) {
-      switch (c.kind) {
-        case KIND_BOX:
-          if (!plan_.boxes) break;
-          [[fallthrough]];
-        case KIND_BOUNDARY: {
-          const GDSboundary& b = s->boundary(c);
-          if (!onLayer(b.layer)) break;
-          GDSboundary copy = b;
-          copy.points = copyPoints(b.points, b.npoints);
-          GDStransfBoundary(copy, t);
-          sink_.boundary(copy);
-          break;
-        }
-        case KIND_PATH: {
-          const GDSpath& p = s->path(c);
-          if (!onLayer(p.layer)) break;
-          GDSpath copy = p;
-          copy.points = copyPoints(p.points, p.npoints);
-          GDStransfPath(copy, t);
-          sink_.path(copy);
-          break;
-        }
-        case KIND_SREF: sref(s->sref(c), t); break;
-        case KIND_AREF: aref(s->aref(c), t); break;
-        case KIND_TEXT: {
-          const GDStext& x = s->text(c);
-          if (onLayer(x.layer)) sink_.text(x, t);
-          break;
-        }
-        default: break;
+    if (spans_.empty()) {
+      for (const GDScell& c : s->cells) cell(*s, c, t);
+      return;
+    }
+    const Span sp = span(structptr, *s);
+    if (sp.state == Span::kAll) {
+      for (const GDScell& c : s->cells) cell(*s, c, t);
+      return;
+    }
+    // By index: a structure met below appends its own cells.
+    for (uint32_t k = sp.begin; k < sp.end; ++k) cell(*s, GDScell(kept_[k]), t);
+  }
+
+  // Every cell of a placed structure goes through here.
+  void cell(const GDSstruct& s, const GDScell& c, const GDStransf& t) {
+    switch (c.kind) {
+      case KIND_BOX:
+        if (!plan_.boxes) break;
+        [[fallthrough]];
+      case KIND_BOUNDARY: {
+        const GDSboundary& b = s.boundary(c);
+        if (!onLayer(b.layer)) break;
+        GDSboundary copy = b;
+        copy.points = placePoints(b.points, b.npoints, t);
+        sink_.boundary(copy);
+        break;
       }
+      case KIND_PATH: {
+        const GDSpath& p = s.path(c);
+        if (!onLayer(p.layer)) break;
+        GDSpath copy = p;
+        copy.points = placePoints(p.points, p.npoints, t);
+        GDStransfPathWidths(copy, t);
+        sink_.path(copy);
+        break;
+      }
+      case KIND_SREF: sref(s.sref(c), t); break;
+      case KIND_AREF: aref(s.aref(c), t); break;
+      case KIND_TEXT: {
+        const GDStext& x = s.text(c);
+        if (onLayer(x.layer)) sink_.text(x, t);
+        break;
+      }
+      default: break;
     }
   }
 
+  // Whether cell() does anything for c: an element on the layer, or a
+  // reference that is followed.
+  bool acts(const GDSstruct& s, const GDScell& c) const {
+    switch (c.kind) {
+      case KIND_BOX:
+        if (!plan_.boxes) return false;
+        [[fallthrough]];
+      case KIND_BOUNDARY: return onLayer(s.boundary(c).layer);
+      case KIND_PATH: return onLayer(s.path(c).layer);
+      case KIND_TEXT: return onLayer(s.text(c).layer);
+      case KIND_SREF: return !skip(s.sref(c).structptr);
+      case KIND_AREF: return !skip(s.aref(c).structptr);
+      default: return false;
+    }
+  }
+
+  // The cells of a structure that act in this walk, found on its first
+  // placement: every cell, or a run of kept_.
+  struct Span {
+    enum : uint8_t { kUnknown, kAll, kSome };
+    uint32_t begin = 0;
+    uint32_t end = 0;
+    uint8_t state = kUnknown;
+  };
+  Span span(int32_t idx, const GDSstruct& s) {
+    Span& sp = spans_[static_cast<std::size_t>(idx)];
+    if (sp.state != Span::kUnknown) return sp;
+    const std::size_t begin = kept_.size();
+    for (const GDScell& c : s.cells)
+      if (acts(s, c)) kept_.push_back(c);
+    if (kept_.size() - begin == s.cells.size() || kept_.size() > UINT32_MAX) {
+      kept_.resize(begin);
+      sp.state = Span::kAll;
+    } else {
+      sp.begin = static_cast<uint32_t>(begin);
+      sp.end = static_cast<uint32_t>(kept_.size());
+      sp.state = Span::kSome;
+    }
+    return sp;
+  }
+
   // One transformed copy lives at a time: the sink is done with it before
-  // the next one is made.
-  GDSpoint* copyPoints(const GDSpoint* p, int32_t n) {
+  // the next one is made. The buffer only grows.
+  GDSpoint* placePoints(const GDSpoint* p, int32_t n, const GDStransf& t) {
     if (n <= 0 || !p) return nullptr;
-    points_.assign(p, p + n);
+    if (points_.size() < static_cast<std::size_t>(n)) points_.resize(static_cast<std::size_t>(n));
+    GDStransfPointsTo(p, n, points_.data(), t);
     return points_.data();
   }
 
   const GDSlibrary& lib_;
   const WalkPlan& plan_;
   PlacedSink& sink_;
+  // With a layer: whether each structure holds something on it, below.
+  const std::vector<uint8_t>* below_;
   std::vector<GDSpoint> points_;
+  // A whole walk with a layer: the acting cells of each structure placed
+  // (empty otherwise, and then every cell is looked at).
+  std::vector<Span> spans_;
+  std::vector<GDScell> kept_;
 };
 
 }  // namespace
@@ -437,7 +505,9 @@ class Placer {
 void walkPlaced(const GDSlibrary& lib, const GDSstruct& top, const WalkPlan& plan, PlacedSink& sink) {
   TopDescent guard(lib, top);
   if (plan.layer && !hasLayerBelow(lib, top, *plan.layer)) return;
-  Placer(lib, plan, sink).top(top);
+  Placer placer(lib, plan, sink);
+  placer.keepActingCells();
+  placer.top(top);
 }
 
 void walkPlacedSref(const GDSlibrary& lib, const GDSsref& r, const GDStransf& parent, const WalkPlan& plan,

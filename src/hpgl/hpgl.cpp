@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -43,16 +44,24 @@ int32_t toInt(double v) {
   return static_cast<int32_t>(v);
 }
 
-// Writes "<a>x,y" at the end of the stream: a two-letter command with a
-// pair of integers.
-inline void putPair(Out& f, const char* cmd, int64_t x, int64_t y) {
-  char* p = f.reserve(2 + 12 + 1 + 12);
+// The longest "<a>x,y": a two-letter command with a pair of 32-bit integers.
+constexpr std::size_t kPairMax = 2 + 11 + 1 + 11;
+
+// Writes "<a>x,y" at p; returns the end.
+inline char* pairAt(char* p, const char* cmd, int64_t x, int64_t y) {
   *p++ = cmd[0];
   *p++ = cmd[1];
-  p = formatInt(p, static_cast<int32_t>(x));
+  p = formatInt32Wide(p, static_cast<int32_t>(x));
   *p++ = ',';
-  p = formatInt(p, static_cast<int32_t>(y));
-  f.commit(p);
+  return formatInt32Wide(p, static_cast<int32_t>(y));
+}
+
+// Boundaries up to this many points are formatted in one piece of buffer.
+constexpr int32_t kLongPolygon = 1 << 16;
+
+// Writes "<a>x,y" at the end of the stream.
+inline void putPair(Out& f, const char* cmd, int64_t x, int64_t y) {
+  f.commit(pairAt(f.reserve(kPairMax), cmd, x, y));
 }
 
 // How a plot walks: arrays as lattice translation and the array's own
@@ -120,22 +129,37 @@ void HPGLwriteBoundary(Out& f, const GDSboundary& b, const LayerEntry& e) {
   if (b.layer != e.gdsno || b.npoints <= 0 || !b.points) return;
   const GDSpoint* p = b.points;
   const bool area = e.fill || e.hatch;
-  putPair(f, "PU", p[0].x / 100, p[0].y / 100);
+  if (b.npoints > kLongPolygon) {
+    // Pair by pair, without room for all of it at once (never a rectangle).
+    putPair(f, "PU", p[0].x / 100, p[0].y / 100);
+    f.put(std::string_view("PM0"));
+    for (int32_t i = 1; i < b.npoints; ++i) putPair(f, "PD", p[i].x / 100, p[i].y / 100);
+    f.put(std::string_view(area ? "PM2EPFP\n" : "PM2EP\n"));
+    return;
+  }
+  // The whole element is formatted straight into the stream's buffer.
+  char* q = f.reserve(kPairMax * (static_cast<std::size_t>(b.npoints) + 3) + 16);
+  auto text = [&q](std::string_view t) {
+    std::memcpy(q, t.data(), t.size());
+    q += t.size();
+  };
+  q = pairAt(q, "PU", p[0].x / 100, p[0].y / 100);
   if (GDSisRectangle(b)) {
     const int64_t w = (static_cast<int64_t>(p[2].x) - p[0].x) / 100;
     const int64_t h = (static_cast<int64_t>(p[2].y) - p[0].y) / 100;
-    putPair(f, "ER", w, h);
+    q = pairAt(q, "ER", w, h);
     if (area) {
-      putPair(f, "PU", p[0].x / 100, p[0].y / 100);
-      putPair(f, "RR", w, h);
+      q = pairAt(q, "PU", p[0].x / 100, p[0].y / 100);
+      q = pairAt(q, "RR", w, h);
     }
   } else {
-    f.put(std::string_view("PM0"));
-    for (int32_t i = 1; i < b.npoints; ++i) putPair(f, "PD", p[i].x / 100, p[i].y / 100);
-    f.put(std::string_view("PM2EP"));
-    if (area) f.put(std::string_view("FP"));
+    text("PM0");
+    for (int32_t i = 1; i < b.npoints; ++i) q = pairAt(q, "PD", p[i].x / 100, p[i].y / 100);
+    text("PM2EP");
+    if (area) text("FP");
   }
-  f.put('\n');
+  *q++ = '\n';
+  f.commit(q);
 }
 
 void HPGLwriteText(Out& f, const GDStext& t, const GDStransf& parent, const LayerEntry& e) {

@@ -83,6 +83,12 @@ class SceneWriter {
     listed_.assign(n, 0);
   }
 
+  // The echo is written from the library's own text: it is written out
+  // before the writer is done, whichever way it ends.
+  ~SceneWriter() { con_.out.releaseStable(); }
+  SceneWriter(const SceneWriter&) = delete;
+  SceneWriter& operator=(const SceneWriter&) = delete;
+
   void writeScene(const GDSstruct& top, const std::string& topName);
 
  private:

@@ -102,23 +102,49 @@ class PSpainter final : public PlacedSink {
 
   void boundary(const GDSboundary& b) override {
     if (b.layer != e_->gdsno || b.npoints <= 0) return;
+    const int32_t n = b.npoints;
+    if (n > kLongPolygon) {
+      // Line by line, without room for all of it at once.
+      for (const char* end : {"closepath stroke\n", "closepath\n"}) {
+        f_.commit(polygon(f_.reserve(kLineMax), b.points + n - 1, 1));
+        for (int32_t i = n - 2; i >= 0; --i) {
+          char* q = f_.reserve(kLineMax);
+          q = putPoint(q, b.points[i]);
+          f_.commit(putText(q, " l\n"));
+        }
+        f_.put(std::string_view(end));
+      }
+      area();
+      return;
+    }
+    // Formatted straight into the stream's buffer: this is the bulk of a
+    // page. A polygon is written twice; the second time as a copy of the
+    // first one's bytes.
+    char* q = f_.reserve(2 * kLineMax * static_cast<std::size_t>(n) + kRectMax + 32);
     if (GDSisRectangle(b)) {
       const GDSpoint p0 = b.points[0];
       const GDSpoint p2 = b.points[2];
-      Line()
-          .point(p0)
-          .ch(' ')
-          .num((static_cast<int64_t>(p2.x) - p0.x) / 100)
-          .ch(' ')
-          .num((static_cast<int64_t>(p2.y) - p0.y) / 100)
-          .text(" rectstroke\n")
-          .to(f_);
+      q = putPoint(q, p0);
+      *q++ = ' ';
+      // The sizes are below 2^32 / 100.
+      q = formatInt32Wide(q, static_cast<int32_t>((static_cast<int64_t>(p2.x) - p0.x) / 100));
+      *q++ = ' ';
+      q = formatInt32Wide(q, static_cast<int32_t>((static_cast<int64_t>(p2.y) - p0.y) / 100));
+      q = putText(q, " rectstroke\n");
+      q = polygon(q, b.points, n);
     } else {
-      polygon(b);
-      f_.put(std::string_view("closepath stroke\n"));
+      char* first = q;
+      char* last = polygon(q, b.points, n);
+      q = putText(last, "closepath stroke\n");
+      std::memcpy(q, first, static_cast<std::size_t>(last - first));
+      q += last - first;
     }
-    polygon(b);
-    f_.put(std::string_view("closepath\n"));
+    f_.commit(putText(q, "closepath\n"));
+    area();
+  }
+
+  // What follows the outline of a boundary: a fill, a pattern or nothing.
+  void area() {
     if (e_->fill) {
       f_.put(std::string_view("fill\n"));
     } else if (e_->hatch == 1 || e_->hatch == 2) {
@@ -153,22 +179,37 @@ class PSpainter final : public PlacedSink {
   }
 
  private:
-  void polygon(const GDSboundary& b) {
-    const GDSpoint* p = b.points;
-    int32_t n = b.npoints;
-    // Formatted straight into the stream's buffer: this is the bulk of a page.
-    auto put = [this](GDSpoint pt, char op) {
-      char* q = f_.reserve(32);
-      q = formatInt(q, pt.x / 100);
-      *q++ = ' ';
-      q = formatInt(q, pt.y / 100);
+  // The longest line of a polygon ("x y l\n" with two 9-byte numbers) and
+  // of a rectangle ("x y w h rectstroke\n"). Numbers are formatted with
+  // room for 11 bytes each, written over by what follows.
+  static constexpr std::size_t kLineMax = 9 + 1 + 9 + 3;
+  static constexpr std::size_t kRectMax = 9 + 1 + 9 + 1 + 11 + 1 + 11 + 11;
+  // Polygons up to this many points are formatted in one piece of buffer.
+  static constexpr int32_t kLongPolygon = 1 << 16;
+
+  template <std::size_t N>
+  static char* putText(char* q, const char (&t)[N]) {
+    std::memcpy(q, t, N - 1);
+    return q + N - 1;
+  }
+  // x / 100 and y / 100, truncated toward zero, separated by a blank.
+  static char* putPoint(char* q, GDSpoint pt) {
+    q = formatInt32Wide(q, pt.x / 100);
+    *q++ = ' ';
+    return formatInt32Wide(q, pt.y / 100);
+  }
+  // The path of a polygon: its last point first, then back to the first.
+  static char* polygon(char* q, const GDSpoint* p, int32_t n) {
+    auto line = [&q](GDSpoint pt, char op) {
+      q = putPoint(q, pt);
       q[0] = ' ';
       q[1] = op;
       q[2] = '\n';
-      f_.commit(q + 3);
+      q += 3;
     };
-    put(p[n - 1], 'm');
-    for (int32_t i = n - 2; i >= 0; --i) put(p[i], 'l');
+    line(p[n - 1], 'm');
+    for (int32_t i = n - 2; i >= 0; --i) line(p[i], 'l');
+    return q;
   }
 
   const Console& con_;
