@@ -4,8 +4,11 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <unordered_map>
+#include <vector>
 
+#include "common/bigmem.h"
 #include "common/out.h"
 #include "gds/records.h"
 
@@ -28,11 +31,19 @@ void need(const GDSrecord& r, std::size_t n) {
   if (r.size < n) fatal("Bad %s record. Aborting\n", GDSrecordName(r.type));
 }
 
+// GDSstring's text as a view into the record.
+std::string_view nameView(const GDSrecord& r) {
+  std::size_t n = std::min<std::size_t>(r.size, 1024);
+  const void* z = std::memchr(r.data, 0, n);
+  if (z) n = static_cast<std::size_t>(static_cast<const uint8_t*>(z) - r.data);
+  return {reinterpret_cast<const char*>(r.data), n};
+}
+
 // Echo of a point list: "point[%d] = %d %d\n" per point.
 void echoPoints(const GDSpoint* pts, int32_t n) {
   Out& o = out();
   for (int32_t i = 0; i < n; ++i) {
-    char* p = o.reserve(64);
+    char* p = o.reserve(48);  // 6 + 10 + 4 + 11 + 1 + 11 + 1 at most
     std::memcpy(p, "point[", 6);
     p = formatInt(p + 6, i);
     std::memcpy(p, "] = ", 4);
@@ -42,6 +53,25 @@ void echoPoints(const GDSpoint* pts, int32_t n) {
     *p++ = '\n';
     o.commit(p);
   }
+}
+
+// Inputs from this length on have their point storage sized ahead.
+constexpr uint64_t kSizeAhead = uint64_t{4} << 20;
+
+// push_back for the element vectors. A vector of many megabytes grows into
+// storage advised to use huge pages before the elements are moved in:
+// growing a large structure then costs a few page faults instead of one
+// for every 4 KiB. `plain` grows it the ordinary way.
+template <class T>
+void pushElement(std::vector<T>& v, T&& x, bool plain) {
+  if (!plain && v.size() == v.capacity() && v.capacity() * sizeof(T) >= (std::size_t{4} << 20)) {
+    std::vector<T> grown;
+    grown.reserve(v.capacity() * 2);
+    adviseHugePages(grown.data(), grown.capacity() * sizeof(T));
+    std::move(v.begin(), v.end(), std::back_inserter(grown));
+    v.swap(grown);
+  }
+  v.push_back(std::move(x));
 }
 
 struct Placement {
@@ -59,6 +89,12 @@ class Reader {
   void readHeader() {
     GDSrecord r;
     if (rs_.read(r) != R_HEADER) fatal("HEADER is missing. Aborting\n");
+    // Every point takes 8 bytes of an XY record in the input: the points of
+    // a library of known length fit in one block of that length, filled
+    // without ever growing.
+    uint64_t len = rs_.knownLength();
+    if (!opt_.plain && len >= kSizeAhead && len / sizeof(GDSpoint) < SIZE_MAX / sizeof(GDSpoint))
+      lib_.arena.reserve(static_cast<std::size_t>(len / sizeof(GDSpoint)));
   }
 
   void readLibRecords() {
@@ -254,8 +290,8 @@ class Reader {
     o.commit(q);
     echoPoints(b.points, b.npoints);
     b.box = box;
-    s.cells.push_back({KIND_BOUNDARY, static_cast<uint32_t>(s.boundaries.size())});
-    s.boundaries.push_back(b);
+    pushElement(s.cells, GDScell{KIND_BOUNDARY, static_cast<uint32_t>(s.boundaries.size())}, opt_.plain);
+    pushElement(s.boundaries, std::move(b), opt_.plain);
   }
 
   void readNode() {
@@ -334,16 +370,18 @@ class Reader {
     o.printf("Path on layer %d, datatype %d, of type %d with width = %d:\n", p.layer, p.datatype, p.pathtype,
              p.width);
     echoPoints(p.points, p.npoints);
-    s.cells.push_back({KIND_PATH, static_cast<uint32_t>(s.paths.size())});
-    s.paths.push_back(p);
+    pushElement(s.cells, GDScell{KIND_PATH, static_cast<uint32_t>(s.paths.size())}, opt_.plain);
+    pushElement(s.paths, std::move(p), opt_.plain);
   }
 
-  int32_t intern(std::string name) {
+  // The index of a reference name in lib_.names, added when new. Looked
+  // up by view: a known name costs no string.
+  int32_t intern(std::string_view name) {
     auto it = nameIndex_.find(name);
     if (it != nameIndex_.end()) return it->second;
     int32_t i = static_cast<int32_t>(lib_.names.size());
-    lib_.names.push_back(name);
-    nameIndex_.emplace(std::move(name), i);
+    lib_.names.emplace_back(name);
+    nameIndex_.emplace(std::string(name), i);
     return i;
   }
 
@@ -388,8 +426,8 @@ class Reader {
     GDSrecord r;
     GDSsref ref;
     if (nextSkippingElementFlags(r) != R_SNAME) fatal("Missing SNAME field in SREF element. Abort!\n");
-    std::string sname = GDSstring(r.data, r.size);
-    ref.sname = intern(sname);
+    ref.sname = intern(nameView(r));
+    const std::string& sname = lib_.name(ref.sname);
     Placement pl;
     targetType_ = R_XY;
     readPlacement(r, pl, "SREF", "XY", true);
@@ -416,16 +454,16 @@ class Reader {
     o.commit(q + 16);
     o.put(sname);
     o.put("\"\n");
-    s.cells.push_back({KIND_SREF, static_cast<uint32_t>(s.srefs.size())});
-    s.srefs.push_back(ref);
+    pushElement(s.cells, GDScell{KIND_SREF, static_cast<uint32_t>(s.srefs.size())}, opt_.plain);
+    pushElement(s.srefs, std::move(ref), opt_.plain);
   }
 
   void readAref(GDSstruct& s) {
     GDSrecord r;
     GDSaref a;
     if (nextSkippingElementFlags(r) != R_SNAME) fatal("Missing SNAME field in AREF element. Abort!\n");
-    std::string sname = GDSstring(r.data, r.size);
-    a.sname = intern(sname);
+    a.sname = intern(nameView(r));
+    const std::string& sname = lib_.name(a.sname);
     Placement pl;
     targetType_ = R_COLROW;
     readPlacement(r, pl, "AREF", "COLROW", true);
@@ -456,8 +494,8 @@ class Reader {
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in AREF element. Abort!\n");
     out().printf("Aref at %d,%d/ of cell named \"%s\", c/r  = %d/%d, spacing = %d/%d, mirror = %d\n", p1.x, p1.y,
                  sname.c_str(), a.cols, a.rows, a.colspace, a.rowspace, pl.mirror);
-    s.cells.push_back({KIND_AREF, static_cast<uint32_t>(s.arefs.size())});
-    s.arefs.push_back(a);
+    pushElement(s.cells, GDScell{KIND_AREF, static_cast<uint32_t>(s.arefs.size())}, opt_.plain);
+    pushElement(s.arefs, std::move(a), opt_.plain);
   }
 
   void readText(GDSstruct& s) {
@@ -517,8 +555,8 @@ class Reader {
     out().printf("String on layer %d, datatype %d, at %d,%d = \"%s\"\n", tx.layer, tx.datatype, origin.x, origin.y,
                  tx.string.c_str());
     out().printf("hjust = %d, vjust = %d, mag = %e and angle = %e\n", tx.hjust, tx.vjust, pl.mag, pl.angle);
-    s.cells.push_back({KIND_TEXT, static_cast<uint32_t>(s.texts.size())});
-    s.texts.push_back(std::move(tx));
+    pushElement(s.cells, GDScell{KIND_TEXT, static_cast<uint32_t>(s.texts.size())}, opt_.plain);
+    pushElement(s.texts, std::move(tx), opt_.plain);
   }
 
   // "%.2e" of the last value seen: placements repeat a few values.
@@ -542,7 +580,11 @@ class Reader {
   GDSlibrary& lib_;
   int targetType_ = R_XY;
   std::unordered_map<uint64_t, int> bucketIndex_;
-  std::unordered_map<std::string, int32_t> nameIndex_;
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view v) const { return std::hash<std::string_view>{}(v); }
+  };
+  std::unordered_map<std::string, int32_t, NameHash, std::equal_to<>> nameIndex_;
 };
 
 void writeListing(Out& f, const GDSlibrary& lib, const GDSstruct& s) {
@@ -610,13 +652,16 @@ std::unique_ptr<GDSlibrary> readLibrary(int fd, Out& listing, const ReadOptions&
         err().printf("Skipped %llu %s records\n", static_cast<unsigned long long>(rd.skipped[static_cast<std::size_t>(t)]),
                      GDSrecordName(t));
   }
-  // Bind every reference to the first structure of its name.
+  // Bind every reference to the first structure of its name, looked up
+  // once per name rather than once per reference.
+  std::vector<int32_t> target(lib->names.size());
+  for (std::size_t i = 0; i < target.size(); ++i) target[i] = lib->indexOf(lib->names[i]);
   Out& o = out();
   for (auto& s : lib->structs) {
     for (const auto& c : s.cells) {
       if (c.kind == KIND_SREF) {
         auto& r = s.srefs[c.idx];
-        r.structptr = lib->indexOf(lib->name(r.sname));
+        r.structptr = target[static_cast<std::size_t>(r.sname)];
         if (r.structptr >= 0) {
           o.put("Fixed reference for SREF \"");
           o.put(lib->name(r.sname));
@@ -624,7 +669,7 @@ std::unique_ptr<GDSlibrary> readLibrary(int fd, Out& listing, const ReadOptions&
         }
       } else if (c.kind == KIND_AREF) {
         auto& a = s.arefs[c.idx];
-        a.structptr = lib->indexOf(lib->name(a.sname));
+        a.structptr = target[static_cast<std::size_t>(a.sname)];
         if (a.structptr >= 0) {
           o.put("Fixed reference for AREF \"");
           o.put(lib->name(a.sname));

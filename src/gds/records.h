@@ -39,6 +39,10 @@ class RecordStream {
   int read(GDSrecord& r);
   // Puts back the record just read: the next read returns it again.
   void unread();
+  // The length of the library still to be read from where the stream
+  // started, when it is known: a regular file, not compressed (known once
+  // the first record has been read). 0 otherwise.
+  uint64_t knownLength() const { return gz_ ? 0 : fileLeft_; }
   // Bytes consumed so far.
   uint64_t offset() const { return consumed_ + pos_; }
   // Called when the reading is over: a compressed input is read to its end
@@ -53,6 +57,7 @@ class RecordStream {
   int fd_;
   Progress* progress_;
   uint64_t total_ = 0;     // input size when known (a regular file), else 0
+  uint64_t fileLeft_ = 0;  // bytes from the start offset to the end of a regular file
   uint64_t rawRead_ = 0;   // bytes taken from the descriptor
   bool sniffed_ = false;   // the first bytes have been looked at
   std::unique_ptr<GunzipStream> gz_;
