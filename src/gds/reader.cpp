@@ -10,6 +10,8 @@
 
 #include "common/bigmem.h"
 #include "common/out.h"
+#include "common/progress.h"
+#include "gds/echo.h"
 #include "gds/records.h"
 
 namespace qm {
@@ -39,22 +41,6 @@ std::string_view nameView(const GDSrecord& r) {
   return {reinterpret_cast<const char*>(r.data), n};
 }
 
-// Echo of a point list: "point[%d] = %d %d\n" per point.
-void echoPoints(const GDSpoint* pts, int32_t n) {
-  Out& o = out();
-  for (int32_t i = 0; i < n; ++i) {
-    char* p = o.reserve(48);  // 6 + 10 + 4 + 11 + 1 + 11 + 1 at most
-    std::memcpy(p, "point[", 6);
-    p = formatInt(p + 6, i);
-    std::memcpy(p, "] = ", 4);
-    p = formatInt(p + 4, pts[i].x);
-    *p++ = ' ';
-    p = formatInt(p, pts[i].y);
-    *p++ = '\n';
-    o.commit(p);
-  }
-}
-
 // Inputs from this length on have their point storage sized ahead.
 constexpr uint64_t kSizeAhead = uint64_t{4} << 20;
 
@@ -82,7 +68,8 @@ struct Placement {
 
 class Reader {
  public:
-  Reader(int fd, const ReadOptions& opt, GDSlibrary& lib) : rs_(fd, opt.progress), opt_(opt), lib_(lib) {}
+  Reader(int fd, const ReadOptions& opt, GDSlibrary& lib, Echo& echo)
+      : rs_(fd, opt.progress), opt_(opt), lib_(lib), echo_(echo) {}
 
   void finishInput() { rs_.finish(); }
 
@@ -106,27 +93,27 @@ class Reader {
           return;  // the structure reader reports the missing ENDLIB
         case R_BGNLIB:
           readDates(r);
-          out().printf("lastmod = %s, lastacc = %s\n", lib_.lastmod.c_str(), lib_.lastacc.c_str());
+          echo_.printf("lastmod = %s, lastacc = %s\n", lib_.lastmod.c_str(), lib_.lastacc.c_str());
           break;
         case R_LIBNAME:
           lib_.libname = GDSstring(r.data, r.size);
-          out().printf("libname = %s\n", lib_.libname.c_str());
+          echo_.printf("libname = %s\n", lib_.libname.c_str());
           break;
         case R_UNITS:
           need(r, 16);
           lib_.userunit = GDSreal8(r.data);
           lib_.meterunit = GDSreal8(r.data + 8);
-          out().printf("userunit = %e, meterunit = %e\n", lib_.userunit, lib_.meterunit);
+          echo_.printf("userunit = %e, meterunit = %e\n", lib_.userunit, lib_.meterunit);
           break;
         case R_BGNSTR:
         case R_ENDLIB:  // a library without structures ends in order
           rs_.unread();
           return;
-        case R_REFLIBS: err().put("Not yet handling REFLIBS!\n"); break;
-        case R_FONTS: err().put("Not yet handling FONTS!\n"); break;
-        case R_LIBDIRSIZE: err().put("Not yet handling LIBDIRSIZE!\n"); break;
-        case R_SRFNAME: err().put("Not yet handling SRFNAME!\n"); break;
-        case R_LIBSECUR: err().put("Not yet handling LIBSECUR!\n"); break;
+        case R_REFLIBS: warn().put("Not yet handling REFLIBS!\n"); break;
+        case R_FONTS: warn().put("Not yet handling FONTS!\n"); break;
+        case R_LIBDIRSIZE: warn().put("Not yet handling LIBDIRSIZE!\n"); break;
+        case R_SRFNAME: warn().put("Not yet handling SRFNAME!\n"); break;
+        case R_LIBSECUR: warn().put("Not yet handling LIBSECUR!\n"); break;
         default: break;
       }
     }
@@ -164,11 +151,11 @@ class Reader {
           fatal("Error in reading the GDS file. Aborting\n");
         case R_ENDLIB:
         case R_BGNSTR:
-          err().put("Incorrect record type in GDSreadStruct()\n");
+          warn().put("Incorrect record type in GDSreadStruct()\n");
           return false;
         case R_STRNAME:
           s.strname = GDSstring(r.data, r.size);
-          out().printf("strname = %s\n", s.strname.c_str());
+          echo_.printf("strname = %s\n", s.strname.c_str());
           break;
         case R_ENDSTR:
           finishStruct(s);
@@ -183,17 +170,17 @@ class Reader {
             readNode();
             break;
           }
-          err().put("READING NODE NOT YET IMPLEMENTED\n");
+          warn().put("READING NODE NOT YET IMPLEMENTED\n");
           return false;
         case R_BOX:
           if (opt_.tolerant) {
             readBoundary(s, true);
             break;
           }
-          err().put("READING BOX NOT YET IMPLEMENTED\n");
+          warn().put("READING BOX NOT YET IMPLEMENTED\n");
           return false;
         default:
-          err().put("Unknown record type\n");
+          warn().put("Unknown record type\n");
           break;
       }
     }
@@ -225,6 +212,13 @@ class Reader {
   }
 
   int next(GDSrecord& r) { return rs_.read(r); }
+
+  // Standard error, once the echo before the message is out: the two
+  // streams get their bytes in the order a plain run gives them.
+  Out& warn() {
+    echo_.sync();
+    return err();
+  }
 
   // Tolerant reading: skips ELFLAGS and PLEX before an element's first
   // record.
@@ -272,23 +266,7 @@ class Reader {
     if (next(r) != R_XY) fatal("Missing XY field in %s element. Abort!\n", kind);
     b.points = readPoints(r, b.npoints);
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in %s element. Abort!\n", kind);
-    Out& o = out();
-    char* q = o.reserve(96);
-    if (box) {
-      std::memcpy(q, "Box on layer ", 13);
-      q = formatInt(q + 13, b.layer);
-      std::memcpy(q, ", boxtype ", 10);
-      q = formatInt(q + 10, b.datatype);
-    } else {
-      std::memcpy(q, "Boundary on layer ", 18);
-      q = formatInt(q + 18, b.layer);
-      std::memcpy(q, ", datatype ", 11);
-      q = formatInt(q + 11, b.datatype);
-    }
-    *q++ = ':';
-    *q++ = '\n';
-    o.commit(q);
-    echoPoints(b.points, b.npoints);
+    echo_.boundary(box, b.layer, b.datatype, b.points, b.npoints);
     b.box = box;
     pushElement(s.cells, GDScell{KIND_BOUNDARY, static_cast<uint32_t>(s.boundaries.size())}, opt_.plain);
     pushElement(s.boundaries, std::move(b), opt_.plain);
@@ -325,16 +303,16 @@ class Reader {
         case 2: p.pathtype = 2; break;
         case 1:
           p.pathtype = 2;
-          err().put("Round ended path not supported. Used extended instead\n");
+          warn().put("Round ended path not supported. Used extended instead\n");
           break;
         case 4:
           p.pathtype = 2;
           // Tolerant reading reports it once the extensions are known.
-          if (!opt_.tolerant) err().put("Custom ended path not supported. Used extended instead\n");
+          if (!opt_.tolerant) warn().put("Custom ended path not supported. Used extended instead\n");
           break;
         default:
           p.pathtype = 0;
-          err().printf("Unknown pathtype %d. Used butt end instead\n", typeRead);
+          warn().printf("Unknown pathtype %d. Used butt end instead\n", typeRead);
           break;
       }
       t = next(r);
@@ -362,14 +340,13 @@ class Reader {
         t = next(r);
       }
     }
-    if (opt_.tolerant && typeRead == 4 && !p.hasExtensions) err().put("Custom ended path not supported. Used extended instead\n");
+    if (opt_.tolerant && typeRead == 4 && !p.hasExtensions) warn().put("Custom ended path not supported. Used extended instead\n");
     if (t != R_XY) fatal("Missing XY field in PATH element. Abort!\n");
     p.points = readPoints(r, p.npoints);
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in PATH element. Abort!\n");
-    Out& o = out();
-    o.printf("Path on layer %d, datatype %d, of type %d with width = %d:\n", p.layer, p.datatype, p.pathtype,
-             p.width);
-    echoPoints(p.points, p.npoints);
+    echo_.printf("Path on layer %d, datatype %d, of type %d with width = %d:\n", p.layer, p.datatype, p.pathtype,
+                 p.width);
+    echo_.points(p.points, p.npoints);
     pushElement(s.cells, GDScell{KIND_PATH, static_cast<uint32_t>(s.paths.size())}, opt_.plain);
     pushElement(s.paths, std::move(p), opt_.plain);
   }
@@ -435,25 +412,7 @@ class Reader {
     GDSpoint origin{GDSint4(r.data), GDSint4(r.data + 4)};
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in SREF element. Abort!\n");
     ref.transf = GDSmakeTransf(origin, pl.mirror, pl.angle, pl.mag);
-    // "Sref at %d,%d, angle = %.2e, mag = %.2e, mirror = %d of cell named \"%s\"\n"
-    Out& o = out();
-    char* q = o.reserve(64);
-    std::memcpy(q, "Sref at ", 8);
-    q = formatInt(q + 8, origin.x);
-    *q++ = ',';
-    q = formatInt(q, origin.y);
-    std::memcpy(q, ", angle = ", 10);
-    o.commit(q + 10);
-    o.put(angleText_(pl.angle));
-    o.put(", mag = ");
-    o.put(magText_(pl.mag));
-    q = o.reserve(32);
-    std::memcpy(q, ", mirror = ", 11);
-    q = formatInt(q + 11, pl.mirror);
-    std::memcpy(q, " of cell named \"", 16);
-    o.commit(q + 16);
-    o.put(sname);
-    o.put("\"\n");
+    echo_.sref(origin, pl.angle, pl.mag, pl.mirror, sname);
     pushElement(s.cells, GDScell{KIND_SREF, static_cast<uint32_t>(s.srefs.size())}, opt_.plain);
     pushElement(s.srefs, std::move(ref), opt_.plain);
   }
@@ -492,7 +451,7 @@ class Reader {
     if (q3.y < 0) rs = -rs;
     a.rowspace = sat(rs);
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in AREF element. Abort!\n");
-    out().printf("Aref at %d,%d/ of cell named \"%s\", c/r  = %d/%d, spacing = %d/%d, mirror = %d\n", p1.x, p1.y,
+    echo_.printf("Aref at %d,%d/ of cell named \"%s\", c/r  = %d/%d, spacing = %d/%d, mirror = %d\n", p1.x, p1.y,
                  sname.c_str(), a.cols, a.rows, a.colspace, a.rowspace, pl.mirror);
     pushElement(s.cells, GDScell{KIND_AREF, static_cast<uint32_t>(s.arefs.size())}, opt_.plain);
     pushElement(s.arefs, std::move(a), opt_.plain);
@@ -516,18 +475,18 @@ class Reader {
       int v = (w >> 2) & 3;
       if (v == 3) {
         tx.vjust = 1;
-        err().put("Illegal vertical justification in TEXT element.\n");
+        warn().put("Illegal vertical justification in TEXT element.\n");
       } else {
         tx.vjust = v;
       }
       int h = w & 3;
       if (h == 3) {
         tx.hjust = 1;
-        err().put("Illegal horizontal justification in TEXT element.\n");
+        warn().put("Illegal horizontal justification in TEXT element.\n");
       } else {
         tx.hjust = h;
       }
-      if (w & 0xffc0) err().put("Undefined bits are set in PRESENTATION\n");
+      if (w & 0xffc0) warn().put("Undefined bits are set in PRESENTATION\n");
     } else if (opt_.tolerant) {
       rs_.unread();
     } else {
@@ -552,32 +511,17 @@ class Reader {
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in TEXT element. Abort!\n");
     tx.transf = GDSmakeTransf(origin, 0, pl.angle, pl.mag);
     tx.mag = pl.mag;
-    out().printf("String on layer %d, datatype %d, at %d,%d = \"%s\"\n", tx.layer, tx.datatype, origin.x, origin.y,
+    echo_.printf("String on layer %d, datatype %d, at %d,%d = \"%s\"\n", tx.layer, tx.datatype, origin.x, origin.y,
                  tx.string.c_str());
-    out().printf("hjust = %d, vjust = %d, mag = %e and angle = %e\n", tx.hjust, tx.vjust, pl.mag, pl.angle);
+    echo_.printf("hjust = %d, vjust = %d, mag = %e and angle = %e\n", tx.hjust, tx.vjust, pl.mag, pl.angle);
     pushElement(s.cells, GDScell{KIND_TEXT, static_cast<uint32_t>(s.texts.size())}, opt_.plain);
     pushElement(s.texts, std::move(tx), opt_.plain);
   }
 
-  // "%.2e" of the last value seen: placements repeat a few values.
-  struct ExpCache {
-    double v = 0;
-    bool valid = false;
-    char text[40];
-    std::string_view operator()(double x) {
-      if (!valid || std::memcmp(&x, &v, sizeof x) != 0) {
-        std::snprintf(text, sizeof text, "%.2e", x);
-        v = x;
-        valid = true;
-      }
-      return text;
-    }
-  };
-  ExpCache angleText_, magText_;
-
   RecordStream rs_;
   const ReadOptions& opt_;
   GDSlibrary& lib_;
+  Echo& echo_;
   int targetType_ = R_XY;
   std::unordered_map<uint64_t, int> bucketIndex_;
   struct NameHash {
@@ -631,7 +575,11 @@ namespace {
 template <class Listed>
 std::unique_ptr<GDSlibrary> readLibrary(int fd, Out& listing, const ReadOptions& opt, Listed listed) {
   auto lib = std::make_unique<GDSlibrary>();
-  Reader rd(fd, opt, *lib);
+  // The echo is formatted on a second thread, unless the plain way is
+  // asked for or a status line shares the terminal (it erases itself before
+  // each write to standard output, from the thread that writes).
+  Echo echo(out(), !opt.plain && !(opt.progress && opt.progress->active()));
+  Reader rd(fd, opt, *lib, echo);
   rd.readHeader();
   rd.readLibRecords();
   std::vector<GDSstruct> structs;  // file order while reading
@@ -643,6 +591,7 @@ std::unique_ptr<GDSlibrary> readLibrary(int fd, Out& listing, const ReadOptions&
   }
   rd.finishInput();
   listed();
+  echo.sync();  // what follows writes to the standard streams itself
   std::reverse(structs.begin(), structs.end());
   lib->structs = std::move(structs);
   lib->buildIndex();
