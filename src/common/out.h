@@ -92,10 +92,28 @@ inline constexpr char kDigitPairs[201] =
     "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"
     "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
 
+// Decimal digits of u: comparisons, cheaper than dividing for each digit.
+inline int digitCount(uint32_t u) {
+  if (u < 10) return 1;
+  if (u < 100) return 2;
+  if (u < 1000) return 3;
+  if (u < 10000) return 4;
+  if (u < 100000) return 5;
+  if (u < 1000000) return 6;
+  if (u < 10000000) return 7;
+  if (u < 100000000) return 8;
+  if (u < 1000000000) return 9;
+  return 10;
+}
+inline int digitCount(uint64_t u) {
+  int n = 1;
+  for (uint64_t t = u; t >= 10; t /= 10) ++n;
+  return n;
+}
+
 template <typename U>
 inline char* formatUnsigned(char* p, U u) {
-  int n = 1;
-  for (U t = u; t >= 10; t /= 10) ++n;
+  const int n = digitCount(u);
   char* e = p + n;
   while (u >= 100) {
     const auto r = static_cast<unsigned>(u % 100);

@@ -70,12 +70,23 @@ class Echo::Formatter {
   }
 
   void points(const GDSpoint* pts, int32_t n) {
+    // Most lists are short: their first ten lines start with a prefix
+    // copied whole.
+    static constexpr char kFirst[10][16] = {"point[0] = ", "point[1] = ", "point[2] = ", "point[3] = ",
+                                            "point[4] = ", "point[5] = ", "point[6] = ", "point[7] = ",
+                                            "point[8] = ", "point[9] = "};
     for (int32_t i = 0; i < n; ++i) {
       char* p = o_.reserve(48);  // 6 + 10 + 4 + 11 + 1 + 11 + 1 at most
-      std::memcpy(p, "point[", 6);
-      p = formatInt(p + 6, i);
-      std::memcpy(p, "] = ", 4);
-      p = formatInt(p + 4, pts[i].x);
+      if (i < 10) {
+        std::memcpy(p, kFirst[i], 16);
+        p += 11;
+      } else {
+        std::memcpy(p, "point[", 6);
+        p = formatInt(p + 6, i);
+        std::memcpy(p, "] = ", 4);
+        p += 4;
+      }
+      p = formatInt(p, pts[i].x);
       *p++ = ' ';
       p = formatInt(p, pts[i].y);
       *p++ = '\n';

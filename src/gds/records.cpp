@@ -99,7 +99,7 @@ void RecordStream::finish() {
   eof_ = true;
 }
 
-int RecordStream::read(GDSrecord& r) {
+int RecordStream::readSlow(GDSrecord& r) {
   lastLen_ = 0;
   if (!fill(2)) {
     if (end_ - pos_ == 1) readError();

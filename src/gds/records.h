@@ -36,7 +36,25 @@ class RecordStream {
   // input. A length byte alone, a record shorter than 4 bytes or a record
   // cut off inside its data is fatal ("Error in reading the GDS file.
   // Aborting\n"). The record's data stays valid until the next read.
-  int read(GDSrecord& r);
+  int read(GDSrecord& r) {
+    // The whole record is in the buffer nearly always: decoded here, in
+    // line; the rest (refilling, the end, damaged records) out of line.
+    const std::size_t avail = end_ - pos_;
+    if (avail >= 4) {
+      const uint8_t* p = buf_.data() + pos_;
+      const std::size_t len = (static_cast<std::size_t>(p[0]) << 8) | p[1];
+      if (len >= 4 && len <= avail) {
+        r.length = static_cast<uint32_t>(len);
+        r.type = p[2] <= 59 ? p[2] : 60;
+        r.data = p + 4;
+        r.size = len - 4;
+        pos_ += len;
+        lastLen_ = len;
+        return r.type;
+      }
+    }
+    return readSlow(r);
+  }
   // Puts back the record just read: the next read returns it again.
   void unread();
   // The length of the library still to be read from where the stream
@@ -51,6 +69,7 @@ class RecordStream {
   void finish();
 
  private:
+  int readSlow(GDSrecord& r);
   bool fill(std::size_t need);
   std::size_t readSome(uint8_t* dst, std::size_t n);
   void report();
