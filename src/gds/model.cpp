@@ -1,6 +1,7 @@
 #include "gds/model.h"
 
 #include <algorithm>
+#include <new>
 
 #include "common/out.h"
 
@@ -38,7 +39,13 @@ GDSpoint* PointArena::alloc(std::size_t n) {
 
 void PointArena::reserve(std::size_t n) {
   if (n <= cap_ - used_) return;
-  cur_ = block(n);
+  // Only a head start: where the address space cannot be had (a strict
+  // overcommit policy, a huge input), the chunks grow as they always do.
+  try {
+    cur_ = block(n);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
   cap_ = n;
   used_ = 0;
 }

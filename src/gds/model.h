@@ -114,8 +114,9 @@ class PointArena {
  public:
   GDSpoint* alloc(std::size_t n);
   // Makes room for `n` points in one block ahead of their allocation (the
-  // reader knows an upper bound from the input's length). The block is
-  // address space only: pages the points never reach cost nothing.
+  // reader knows an upper bound from the input's length), when the address
+  // space can be had. The block is address space only: pages the points
+  // never reach cost nothing.
   void reserve(std::size_t n);
 
  private:
