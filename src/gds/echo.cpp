@@ -11,11 +11,13 @@ namespace {
 // A batch is handed over at these sizes: large enough that handing over
 // costs nothing next to formatting, small enough to start the formatting
 // early and to keep a few batches in a cache.
-constexpr std::size_t kBatchItems = 4096;
-constexpr std::size_t kBatchText = std::size_t{64} << 10;
+// Each hand-over may wake the other thread: fewer, larger batches keep
+// the wake-ups rare.
+constexpr std::size_t kBatchItems = 16384;
+constexpr std::size_t kBatchText = std::size_t{256} << 10;
 // Batches waiting at most: the reader waits beyond that, so the memory
 // the echo takes stays bounded whatever the input.
-constexpr std::size_t kMaxWaiting = 8;
+constexpr std::size_t kMaxWaiting = 4;
 
 // Appends vsnprintf's bytes to dst.
 void appendV(std::string& dst, const char* fmt, va_list ap) {
