@@ -132,6 +132,23 @@ std::string manyRects() {
   return g.bytes;
 }
 
+// Blocks of references (an echo formatted on the spot) and blocks of
+// rectangles (formatted on the second thread), in turn: the echo changes
+// hands several times.
+std::string alternating() {
+  Gds g;
+  g.lib("TURNS");
+  g.bgnstr("LEAF").rect(1, 0, 0, 0, 10, 10).endstr();
+  g.bgnstr("TOP");
+  for (int block = 0; block < 5; ++block)
+    for (int i = 0; i < 20000; ++i) {
+      if (block % 2 == 0) g.sref("LEAF", i, block);
+      else g.rect(1 + i % 3, 0, i, block, i + 5, block + 5);
+    }
+  g.endstr().endlib();
+  return g.bytes;
+}
+
 void expectSame(const Outcome& fast, const Outcome& plain, const std::string& what) {
   EXPECT_EQ(fast.status, plain.status) << what;
   EXPECT_TRUE(fast.out == plain.out) << what << ": standard output differs (" << fast.out.size() << " against "
@@ -158,6 +175,7 @@ TEST(ReadPaths, WholeLibrariesReadAlike) {
   compareAll(large, "large, tolerant", true);
   compareAll(manyRefs(), "many references");
   compareAll(manyRects(), "many rectangles");
+  compareAll(alternating(), "references and rectangles in turn");
   // The plain read shows what is compared: an echo with warnings among it.
   Outcome o = read(large, Input::File, true);
   EXPECT_EQ(o.status, 0);
@@ -170,7 +188,7 @@ TEST(ReadPaths, WholeLibrariesReadAlike) {
 // A library cut off anywhere: the same echo up to the cut, then the same
 // message and status.
 TEST(ReadPaths, CutOffLibrariesFailAlike) {
-  for (const std::string& whole : {mixed(6000), manyRects()}) {
+  for (const std::string& whole : {mixed(6000), manyRects(), alternating()}) {
     for (double at : {0.001, 0.3, 0.5, 0.77, 0.999}) {
       // Cut inside a record: one byte after a record start.
       std::size_t cut = static_cast<std::size_t>(static_cast<double>(whole.size()) * at) | 1;
@@ -219,7 +237,7 @@ TEST(ReadPaths, BrokenElementsFailAlike) {
 TEST(ReadPaths, SharedFileGetsTheSameInterleaving) {
   Gds g;
   g.lib("NOISY").bgnstr("TOP");
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < 60000; ++i) {
     g.rect(1, 0, i, 0, i + 5, 5);
     g.rec(60, "xx");  // "Unknown record type\n" on standard error
   }

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
 namespace qm {
 
@@ -135,22 +136,46 @@ class Echo::Formatter {
   ExpCache angleText_, magText_;
 };
 
-Echo::Echo(Out& out, bool threaded) : out_(out) {
-  if (!threaded) {
-    inLine_ = std::make_unique<Formatter>(out_);
-    return;
-  }
-  cur_ = std::make_unique<Batch>();
-  cur_->items.reserve(kBatchItems);
-  worker_ = std::thread([this] { work(); });
-}
+Echo::Echo(Out& out, bool threaded)
+    : out_(out), threaded_(threaded), inLine_(std::make_unique<Formatter>(out_)) {}
 
 Echo::~Echo() { stop(); }
 
+// Handing an entry over costs about as much as formatting a reference or a
+// text on the spot; it pays for point lists. So the echo is formatted on
+// the spot at first, and in each window of entries where point lines are
+// many it goes to the thread (started then), where they are few it comes
+// back, once the thread has written out what it holds.
+void Echo::adapt(int32_t points) {
+  ++windowItems_;
+  windowPoints_ += static_cast<std::size_t>(points > 0 ? points : 0);
+  if (windowItems_ < kBatchItems) return;
+  const bool heavy = windowPoints_ >= 2 * windowItems_;
+  windowItems_ = windowPoints_ = 0;
+  if (!threaded_ || heavy == queued_) return;
+  if (!heavy) {
+    sync();
+    queued_ = false;
+    return;
+  }
+  if (!worker_.joinable()) {
+    cur_ = std::make_unique<Batch>();
+    cur_->items.reserve(kBatchItems);
+    try {
+      worker_ = std::thread([this] { work(); });
+    } catch (const std::system_error&) {
+      threaded_ = false;  // no thread to be had: everything on the spot
+      return;
+    }
+  }
+  queued_ = true;
+}
+
 void Echo::printf(const char* fmt, ...) {
+  adapt(0);
   va_list ap;
   va_start(ap, fmt);
-  if (inLine_) {
+  if (!queued_) {
     scratch_.clear();
     appendV(scratch_, fmt, ap);
     out_.put(scratch_);
@@ -165,6 +190,7 @@ void Echo::printf(const char* fmt, ...) {
 }
 
 void Echo::boundary(bool box, int32_t layer, int32_t datatype, const GDSpoint* pts, int32_t n) {
+  adapt(n);
   Item it;
   it.kind = box ? Item::Box : Item::Boundary;
   it.a = layer;
@@ -175,6 +201,7 @@ void Echo::boundary(bool box, int32_t layer, int32_t datatype, const GDSpoint* p
 }
 
 void Echo::points(const GDSpoint* pts, int32_t n) {
+  adapt(n);
   Item it;
   it.kind = Item::Points;
   it.pts = pts;
@@ -183,6 +210,7 @@ void Echo::points(const GDSpoint* pts, int32_t n) {
 }
 
 void Echo::sref(GDSpoint origin, double angle, double mag, int mirror, std::string_view name) {
+  adapt(0);
   Item it;
   it.kind = Item::Sref;
   it.a = origin.x;
@@ -190,7 +218,7 @@ void Echo::sref(GDSpoint origin, double angle, double mag, int mirror, std::stri
   it.angle = angle;
   it.mag = mag;
   it.mirror = mirror;
-  if (inLine_) {
+  if (!queued_) {
     it.len = static_cast<uint32_t>(name.size());
     inLine_->format(it, name);
     return;
@@ -202,7 +230,7 @@ void Echo::sref(GDSpoint origin, double angle, double mag, int mirror, std::stri
 }
 
 void Echo::add(const Item& it) {
-  if (inLine_) {
+  if (!queued_) {
     inLine_->format(it, {});
     return;
   }
@@ -227,7 +255,7 @@ void Echo::submit() {
 }
 
 void Echo::sync() {
-  if (inLine_) return;
+  if (!worker_.joinable()) return;
   submit();
   std::unique_lock lock(m_);
   cv_.wait(lock, [&] { return full_.empty() && !busy_; });

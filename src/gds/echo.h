@@ -1,11 +1,12 @@
 // The reader's echo on standard output: one entry per library record,
 // structure and element, in file order.
 //
-// Formatting the echo costs about as much as decoding the elements, and
-// the machine has a second core: a threaded Echo hands what it is given,
-// in batches, to a thread of its own that formats it while the reader goes
-// on decoding. The bytes and their order are those of the plain Echo,
-// which formats each call on the spot. Whoever else writes to the run's
+// Formatting the echo of point lists costs more than decoding them, and
+// the machine has a second core: where point lines are many, a threaded
+// Echo hands what it is given, in batches, to a thread of its own that
+// formats it while the reader goes on decoding (elsewhere it formats on
+// the spot). The bytes and their order are those of the plain Echo, which
+// formats each call on the spot. Whoever else writes to the run's
 // streams while an Echo is open calls sync() first, so that the streams
 // receive their bytes in the order of a plain run (and a standard error
 // sharing standard output's file sees the same interleaving).
@@ -28,7 +29,8 @@ namespace qm {
 
 class Echo {
  public:
-  // `threaded`: format on a thread of its own.
+  // `threaded`: may format on a thread of its own (where the echo is heavy
+  // enough for that to pay).
   Echo(Out& out, bool threaded);
   // Everything handed over is written to the stream before the Echo goes,
   // also when a failure unwinds through it: a failing run echoes exactly
@@ -69,14 +71,19 @@ class Echo {
   // Formats items; lives on the thread that formats.
   class Formatter;
 
+  void adapt(int32_t points);
   void add(const Item& it);
   void submit();
   void work();
   void stop();
 
   Out& out_;
-  std::unique_ptr<Formatter> inLine_;  // the plain Echo's formatter
-  std::string scratch_;                // the plain Echo's printf text
+  bool threaded_;
+  bool queued_ = false;                // entries go to the thread (else formatted on the spot)
+  std::size_t windowItems_ = 0;        // entries and point lines of the current window
+  std::size_t windowPoints_ = 0;
+  std::unique_ptr<Formatter> inLine_;  // formats on the spot
+  std::string scratch_;                // printf text formatted on the spot
   std::unique_ptr<Batch> cur_;         // being filled (threaded)
   std::mutex m_;
   std::condition_variable cv_;
