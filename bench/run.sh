@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the benchmarks and runs them on generated libraries.
 #   bash bench/run.sh            every case
-#   bash bench/run.sh read       reading only (flat and deep, no -s)
-#   bash bench/run.sh chip       whole runs with -s on the chip-like libraries, each
+#   bash bench/run.sh read       reading only (flat and deep, no -s), against KLayout's load
+#   bash bench/run.sh chip       reading the large chip-like library (no -s) against KLayout's
+#                                load, then whole runs with -s on the chip-like libraries, each
 #                                against dd writing the same bytes into the same folder
 #   bash bench/run.sh svg        the SVG drawing alone (--only svg) against a read, and the
 #                                time headless Chromium takes to show the SVG
@@ -15,7 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh bench
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQM_TESTS=OFF -DQM_BENCH=ON >/dev/null
-cmake --build build-bench -j"$(nproc)" --target quillmask gen_layout bench_run bench_gzip >/dev/null
+cmake --build build-bench -j"$(nproc)" --target quillmask gen_layout bench_run bench_gzip bench_read >/dev/null
 B=build-bench
 if [ -n "${QM_BENCH_DIR:-}" ]; then
   mkdir -p "$QM_BENCH_DIR"
@@ -47,8 +48,10 @@ if [ "$what" = all ] || [ "$what" = read ]; then
   gen deep deep.gds
   echo "== read, flat (2M rectangles), echo to /dev/null"
   $B/bench/bench_run "$PWD/$B/quillmask" "$W/flat.gds" "$run" 2000000
+  $B/bench/bench_read "$PWD/$B/quillmask" "$W/flat.gds" "$run" "$PWD/bench/klayout_load.rb" 1.0
   echo "== read, deep (2M references and arrays), echo to /dev/null"
   $B/bench/bench_run "$PWD/$B/quillmask" "$W/deep.gds" "$run" 2000000
+  $B/bench/bench_read "$PWD/$B/quillmask" "$W/deep.gds" "$run" "$PWD/bench/klayout_load.rb" 1.0
 fi
 if [ "$what" = all ] || [ "$what" = gzip ]; then
   gen flat flat.gds
@@ -57,10 +60,12 @@ if [ "$what" = all ] || [ "$what" = gzip ]; then
   $B/bench/bench_gzip "$PWD/$B/quillmask" "$W/flat.gds" "$W/flat.gds.gz" "$run"
 fi
 if [ "$what" = all ] || [ "$what" = chip ]; then
+  gen chipa chipa2000.gds 2000
+  echo "== read, chip-like (chipa, 2000 blocks), echo to /dev/null"
+  $B/bench/bench_read "$PWD/$B/quillmask" "$W/chipa2000.gds" "$run" "$PWD/bench/klayout_load.rb" 0.6
   gen chipa chipa.gds
   gen chipb chipb.gds
   gen chipc chipc.gds
-  gen chipa chipa2000.gds 2000
   for layers in 4 10; do
     [ -f "$W/cfg$layers" ] || { made+=("$W/cfg$layers"); $B/bench/gen_layout config "$W/cfg$layers" $layers; }
     for c in chipa chipb chipc chipa2000; do

@@ -1,8 +1,9 @@
 // Fuzz target: the record stream and the library reader, strict and
-// tolerant, on the same bytes. Every input must end in a library whose
-// indices all hold, or in a fatal error with status 1; and a library that
-// the strict reader takes whole is read by the tolerant reader to the same
-// bytes (echo, messages, listing).
+// tolerant, and the plain way of reading, on the same bytes. Every input
+// must end in a library whose indices all hold, or in a fatal error with
+// status 1; a library that the strict reader takes whole is read by the
+// tolerant reader to the same bytes (echo, messages, listing); and the
+// plain read gives the strict read's bytes on every input.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -97,9 +98,10 @@ struct Outcome {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   auto& h = qmfuzz::Harness::get();
-  Outcome res[2];
-  for (bool tolerant : {false, true}) {
-    Outcome& o = res[tolerant];
+  Outcome res[2], plain;
+  for (int run = 0; run < 3; ++run) {
+    const bool tolerant = run == 1;
+    Outcome& o = run < 2 ? res[tolerant] : plain;
     int fd = h.feed(data, size);
     qm::Out listing{qm::Out::Memory{}};
     {
@@ -107,6 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       try {
         qm::ReadOptions opt;
         opt.tolerant = tolerant;
+        opt.plain = run == 2;
         auto lib = qm::GDSreadLibrary(cap.console(), fd, listing, opt);
         if (!lib) broken("no library and no fatal error");
         checkLibrary(cap.console(), *lib);
@@ -118,6 +121,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       o.err = cap.err();
     }
     o.listing = listing.str();
+  }
+  // The plain way of reading gives the strict read's bytes, whatever the
+  // input and wherever it fails.
+  if (plain.status != res[0].status || plain.out != res[0].out || plain.err != res[0].err ||
+      plain.listing != res[0].listing) {
+    std::fprintf(stderr, "the plain read differs from the fast one\n");
+    std::abort();
   }
   // What the strict reader reads whole, the tolerant reader reads the same
   // way, to the byte.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, with apt-get:
 #   bash scripts/setup.sh build   compilers and cmake: enough to build and run quillmask and its tools
-#   bash scripts/setup.sh bench   the same and Google Benchmark
+#   bash scripts/setup.sh bench   the same, Google Benchmark and the reference reader the
+#                                 read benchmarks compare with (klayout)
 #   bash scripts/setup.sh         everything the tests, the benchmarks and the fuzz targets need
 set -euo pipefail
 mode=${1:-all}
@@ -18,6 +19,10 @@ command -v g++ >/dev/null || need+=(g++)
 [ -e /usr/include/pugixml.hpp ] || need+=(libpugixml-dev)
 if [ "$mode" != build ]; then
   [ -e /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+fi
+if [ "$mode" = bench ]; then
+  # Only the benchmarks use it: they time its load of the same library.
+  command -v klayout >/dev/null || need+=(klayout)
 fi
 if [ "$mode" = all ]; then
   command -v clang++ >/dev/null || need+=(clang)

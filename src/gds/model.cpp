@@ -1,31 +1,53 @@
 #include "gds/model.h"
 
 #include <algorithm>
+#include <new>
 
 #include "common/out.h"
 
 namespace qm {
 
+// Blocks of a huge page and more come from the kernel untouched: no
+// zeroing pass, and huge pages where the kernel has them.
+GDSpoint* PointArena::block(std::size_t n) {
+  if (n * sizeof(GDSpoint) >= (std::size_t{2} << 20)) {
+    blocks_.emplace_back(n * sizeof(GDSpoint));
+    return static_cast<GDSpoint*>(blocks_.back().data());
+  }
+  chunks_.push_back(std::make_unique<GDSpoint[]>(n));
+  return chunks_.back().get();
+}
+
 GDSpoint* PointArena::alloc(std::size_t n) {
   if (n == 0) return nullptr;
-  if (n > kChunk / 4) {
-    chunks_.push_back(std::make_unique<GDSpoint[]>(n));
-    GDSpoint* p = chunks_.back().get();
-    // Keep filling the current chunk: move the large block before it.
-    if (chunks_.size() >= 2 && used_ < cap_) std::swap(chunks_[chunks_.size() - 1], chunks_[chunks_.size() - 2]);
+  if (n <= cap_ - used_) {
+    GDSpoint* p = cur_ + used_;
+    used_ += n;
     return p;
   }
-  if (used_ + n > cap_) {
-    // Small libraries stay small: the chunks grow from kFirstChunk points.
-    std::size_t size = cap_ == 0 ? kFirstChunk : std::min(kChunk, cap_ * 2);
-    while (size < n) size *= 2;
-    chunks_.push_back(std::make_unique_for_overwrite<GDSpoint[]>(size));
-    cap_ = size;
-    used_ = 0;
+  // A large list gets a block of its own; the current chunk stays the one
+  // being filled.
+  if (n > kChunk / 4) return block(n);
+  // Small libraries stay small: the chunks grow from kFirstChunk points.
+  std::size_t size = cap_ == 0 ? kFirstChunk : std::min(kChunk, cap_ * 2);
+  while (size < n) size *= 2;
+  cur_ = block(size);
+  cap_ = size;
+  used_ = n;
+  return cur_;
+}
+
+void PointArena::reserve(std::size_t n) {
+  if (n <= cap_ - used_) return;
+  // Only a head start: where the address space cannot be had (a strict
+  // overcommit policy, a huge input), the chunks grow as they always do.
+  try {
+    cur_ = block(n);
+  } catch (const std::bad_alloc&) {
+    return;
   }
-  GDSpoint* p = chunks_.back().get() + used_;
-  used_ += n;
-  return p;
+  cap_ = n;
+  used_ = 0;
 }
 
 void GDSlibrary::buildIndex() {

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/bigmem.h"
 #include "common/out.h"
 #include "gds/transf.h"
 
@@ -115,11 +116,19 @@ struct GDSstruct {
 class PointArena {
  public:
   GDSpoint* alloc(std::size_t n);
+  // Makes room for `n` points in one block ahead of their allocation (the
+  // reader knows an upper bound from the input's length), when the address
+  // space can be had. The block is address space only: pages the points
+  // never reach cost nothing.
+  void reserve(std::size_t n);
 
  private:
+  GDSpoint* block(std::size_t n);
   static constexpr std::size_t kChunk = 1 << 20;
   static constexpr std::size_t kFirstChunk = 1 << 10;  // chunks double up to kChunk
-  std::vector<std::unique_ptr<GDSpoint[]>> chunks_;
+  std::vector<std::unique_ptr<GDSpoint[]>> chunks_;  // blocks below a huge page
+  std::vector<BigBlock> blocks_;                     // the others, from the kernel
+  GDSpoint* cur_ = nullptr;  // the chunk being filled
   std::size_t used_ = 0;
   std::size_t cap_ = 0;  // points in the current chunk
 };

@@ -4,9 +4,14 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <unordered_map>
+#include <vector>
 
+#include "common/bigmem.h"
 #include "common/out.h"
+#include "common/progress.h"
+#include "gds/echo.h"
 #include "gds/records.h"
 
 namespace qm {
@@ -28,19 +33,31 @@ void need(const GDSrecord& r, std::size_t n) {
   if (r.size < n) fatal("Bad %s record. Aborting\n", GDSrecordName(r.type));
 }
 
-// Echo of a point list: "point[%d] = %d %d\n" per point.
-void echoPoints(Out& o, const GDSpoint* pts, int32_t n) {
-  for (int32_t i = 0; i < n; ++i) {
-    char* p = o.reserve(64);
-    std::memcpy(p, "point[", 6);
-    p = formatInt(p + 6, i);
-    std::memcpy(p, "] = ", 4);
-    p = formatInt(p + 4, pts[i].x);
-    *p++ = ' ';
-    p = formatInt(p, pts[i].y);
-    *p++ = '\n';
-    o.commit(p);
+// GDSstring's text as a view into the record.
+std::string_view nameView(const GDSrecord& r) {
+  std::size_t n = std::min<std::size_t>(r.size, 1024);
+  const void* z = std::memchr(r.data, 0, n);
+  if (z) n = static_cast<std::size_t>(static_cast<const uint8_t*>(z) - r.data);
+  return {reinterpret_cast<const char*>(r.data), n};
+}
+
+// Inputs from this length on have their point storage sized ahead.
+constexpr uint64_t kSizeAhead = uint64_t{4} << 20;
+
+// push_back for the element vectors. A vector of many megabytes grows into
+// storage advised to use huge pages before the elements are moved in:
+// growing a large structure then costs a few page faults instead of one
+// for every 4 KiB. `plain` grows it the ordinary way.
+template <class T>
+void pushElement(std::vector<T>& v, T&& x, bool plain) {
+  if (!plain && v.size() == v.capacity() && v.capacity() * sizeof(T) >= (std::size_t{4} << 20)) {
+    std::vector<T> grown;
+    grown.reserve(v.capacity() * 2);
+    adviseHugePages(grown.data(), grown.capacity() * sizeof(T));
+    std::move(v.begin(), v.end(), std::back_inserter(grown));
+    v.swap(grown);
   }
+  v.push_back(std::move(x));
 }
 
 struct Placement {
@@ -51,14 +68,20 @@ struct Placement {
 
 class Reader {
  public:
-  Reader(const Console& con, int fd, const ReadOptions& opt, GDSlibrary& lib)
-      : con_(con), rs_(fd, opt.progress), opt_(opt), lib_(lib) {}
+  Reader(const Console& con, int fd, const ReadOptions& opt, GDSlibrary& lib, Echo& echo)
+      : con_(con), rs_(fd, opt.progress), opt_(opt), lib_(lib), echo_(echo) {}
 
   void finishInput() { rs_.finish(); }
 
   void readHeader() {
     GDSrecord r;
     if (rs_.read(r) != R_HEADER) fatal("HEADER is missing. Aborting\n");
+    // Every point takes 8 bytes of an XY record in the input: the points of
+    // a library of known length fit in one block of that length, filled
+    // without ever growing.
+    uint64_t len = rs_.knownLength();
+    if (!opt_.plain && len >= kSizeAhead && len / sizeof(GDSpoint) < SIZE_MAX / sizeof(GDSpoint))
+      lib_.arena.reserve(static_cast<std::size_t>(len / sizeof(GDSpoint)));
   }
 
   void readLibRecords() {
@@ -70,27 +93,27 @@ class Reader {
           return;  // the structure reader reports the missing ENDLIB
         case R_BGNLIB:
           readDates(r);
-          con_.out.printf("lastmod = %s, lastacc = %s\n", lib_.lastmod.c_str(), lib_.lastacc.c_str());
+          echo_.printf("lastmod = %s, lastacc = %s\n", lib_.lastmod.c_str(), lib_.lastacc.c_str());
           break;
         case R_LIBNAME:
           lib_.libname = GDSstring(r.data, r.size);
-          con_.out.printf("libname = %s\n", lib_.libname.c_str());
+          echo_.printf("libname = %s\n", lib_.libname.c_str());
           break;
         case R_UNITS:
           need(r, 16);
           lib_.userunit = GDSreal8(r.data);
           lib_.meterunit = GDSreal8(r.data + 8);
-          con_.out.printf("userunit = %e, meterunit = %e\n", lib_.userunit, lib_.meterunit);
+          echo_.printf("userunit = %e, meterunit = %e\n", lib_.userunit, lib_.meterunit);
           break;
         case R_BGNSTR:
         case R_ENDLIB:  // a library without structures ends in order
           rs_.unread();
           return;
-        case R_REFLIBS: con_.err.put("Not yet handling REFLIBS!\n"); break;
-        case R_FONTS: con_.err.put("Not yet handling FONTS!\n"); break;
-        case R_LIBDIRSIZE: con_.err.put("Not yet handling LIBDIRSIZE!\n"); break;
-        case R_SRFNAME: con_.err.put("Not yet handling SRFNAME!\n"); break;
-        case R_LIBSECUR: con_.err.put("Not yet handling LIBSECUR!\n"); break;
+        case R_REFLIBS: warn().put("Not yet handling REFLIBS!\n"); break;
+        case R_FONTS: warn().put("Not yet handling FONTS!\n"); break;
+        case R_LIBDIRSIZE: warn().put("Not yet handling LIBDIRSIZE!\n"); break;
+        case R_SRFNAME: warn().put("Not yet handling SRFNAME!\n"); break;
+        case R_LIBSECUR: warn().put("Not yet handling LIBSECUR!\n"); break;
         default: break;
       }
     }
@@ -128,11 +151,11 @@ class Reader {
           fatal("Error in reading the GDS file. Aborting\n");
         case R_ENDLIB:
         case R_BGNSTR:
-          con_.err.put("Incorrect record type in GDSreadStruct()\n");
+          warn().put("Incorrect record type in GDSreadStruct()\n");
           return false;
         case R_STRNAME:
           s.strname = GDSstring(r.data, r.size);
-          con_.out.printf("strname = %s\n", s.strname.c_str());
+          echo_.printf("strname = %s\n", s.strname.c_str());
           break;
         case R_ENDSTR:
           finishStruct(s);
@@ -147,17 +170,17 @@ class Reader {
             readNode();
             break;
           }
-          con_.err.put("READING NODE NOT YET IMPLEMENTED\n");
+          warn().put("READING NODE NOT YET IMPLEMENTED\n");
           return false;
         case R_BOX:
           if (opt_.tolerant) {
             readBoundary(s, true);
             break;
           }
-          con_.err.put("READING BOX NOT YET IMPLEMENTED\n");
+          warn().put("READING BOX NOT YET IMPLEMENTED\n");
           return false;
         default:
-          con_.err.put("Unknown record type\n");
+          warn().put("Unknown record type\n");
           break;
       }
     }
@@ -189,6 +212,13 @@ class Reader {
   }
 
   int next(GDSrecord& r) { return rs_.read(r); }
+
+  // Standard error, once the echo before the message is out: the two
+  // streams get their bytes in the order a plain run gives them.
+  Out& warn() {
+    echo_.sync();
+    return con_.err;
+  }
 
   // Tolerant reading: skips ELFLAGS and PLEX before an element's first
   // record.
@@ -236,26 +266,10 @@ class Reader {
     if (next(r) != R_XY) fatal("Missing XY field in %s element. Abort!\n", kind);
     b.points = readPoints(r, b.npoints);
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in %s element. Abort!\n", kind);
-    Out& o = con_.out;
-    char* q = o.reserve(96);
-    if (box) {
-      std::memcpy(q, "Box on layer ", 13);
-      q = formatInt(q + 13, b.layer);
-      std::memcpy(q, ", boxtype ", 10);
-      q = formatInt(q + 10, b.datatype);
-    } else {
-      std::memcpy(q, "Boundary on layer ", 18);
-      q = formatInt(q + 18, b.layer);
-      std::memcpy(q, ", datatype ", 11);
-      q = formatInt(q + 11, b.datatype);
-    }
-    *q++ = ':';
-    *q++ = '\n';
-    o.commit(q);
-    echoPoints(con_.out, b.points, b.npoints);
+    echo_.boundary(box, b.layer, b.datatype, b.points, b.npoints);
     b.box = box;
-    s.cells.push_back({KIND_BOUNDARY, static_cast<uint32_t>(s.boundaries.size())});
-    s.boundaries.push_back(b);
+    pushElement(s.cells, GDScell{KIND_BOUNDARY, static_cast<uint32_t>(s.boundaries.size())}, opt_.plain);
+    pushElement(s.boundaries, std::move(b), opt_.plain);
   }
 
   void readNode() {
@@ -289,16 +303,16 @@ class Reader {
         case 2: p.pathtype = 2; break;
         case 1:
           p.pathtype = 2;
-          con_.err.put("Round ended path not supported. Used extended instead\n");
+          warn().put("Round ended path not supported. Used extended instead\n");
           break;
         case 4:
           p.pathtype = 2;
           // Tolerant reading reports it once the extensions are known.
-          if (!opt_.tolerant) con_.err.put("Custom ended path not supported. Used extended instead\n");
+          if (!opt_.tolerant) warn().put("Custom ended path not supported. Used extended instead\n");
           break;
         default:
           p.pathtype = 0;
-          con_.err.printf("Unknown pathtype %d. Used butt end instead\n", typeRead);
+          warn().printf("Unknown pathtype %d. Used butt end instead\n", typeRead);
           break;
       }
       t = next(r);
@@ -326,24 +340,25 @@ class Reader {
         t = next(r);
       }
     }
-    if (opt_.tolerant && typeRead == 4 && !p.hasExtensions) con_.err.put("Custom ended path not supported. Used extended instead\n");
+    if (opt_.tolerant && typeRead == 4 && !p.hasExtensions) warn().put("Custom ended path not supported. Used extended instead\n");
     if (t != R_XY) fatal("Missing XY field in PATH element. Abort!\n");
     p.points = readPoints(r, p.npoints);
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in PATH element. Abort!\n");
-    Out& o = con_.out;
-    o.printf("Path on layer %d, datatype %d, of type %d with width = %d:\n", p.layer, p.datatype, p.pathtype,
-             p.width);
-    echoPoints(con_.out, p.points, p.npoints);
-    s.cells.push_back({KIND_PATH, static_cast<uint32_t>(s.paths.size())});
-    s.paths.push_back(p);
+    echo_.printf("Path on layer %d, datatype %d, of type %d with width = %d:\n", p.layer, p.datatype, p.pathtype,
+                 p.width);
+    echo_.points(p.points, p.npoints);
+    pushElement(s.cells, GDScell{KIND_PATH, static_cast<uint32_t>(s.paths.size())}, opt_.plain);
+    pushElement(s.paths, std::move(p), opt_.plain);
   }
 
-  int32_t intern(std::string name) {
+  // The index of a reference name in lib_.names, added when new. Looked
+  // up by view: a known name costs no string.
+  int32_t intern(std::string_view name) {
     auto it = nameIndex_.find(name);
     if (it != nameIndex_.end()) return it->second;
     int32_t i = static_cast<int32_t>(lib_.names.size());
-    lib_.names.push_back(name);
-    nameIndex_.emplace(std::move(name), i);
+    lib_.names.emplace_back(name);
+    nameIndex_.emplace(std::string(name), i);
     return i;
   }
 
@@ -388,8 +403,8 @@ class Reader {
     GDSrecord r;
     GDSsref ref;
     if (nextSkippingElementFlags(r) != R_SNAME) fatal("Missing SNAME field in SREF element. Abort!\n");
-    std::string sname = GDSstring(r.data, r.size);
-    ref.sname = intern(sname);
+    ref.sname = intern(nameView(r));
+    const std::string& sname = lib_.name(ref.sname);
     Placement pl;
     targetType_ = R_XY;
     readPlacement(r, pl, "SREF", "XY", true);
@@ -397,35 +412,17 @@ class Reader {
     GDSpoint origin{GDSint4(r.data), GDSint4(r.data + 4)};
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in SREF element. Abort!\n");
     ref.transf = GDSmakeTransf(origin, pl.mirror, pl.angle, pl.mag);
-    // "Sref at %d,%d, angle = %.2e, mag = %.2e, mirror = %d of cell named \"%s\"\n"
-    Out& o = con_.out;
-    char* q = o.reserve(64);
-    std::memcpy(q, "Sref at ", 8);
-    q = formatInt(q + 8, origin.x);
-    *q++ = ',';
-    q = formatInt(q, origin.y);
-    std::memcpy(q, ", angle = ", 10);
-    o.commit(q + 10);
-    o.put(angleText_(pl.angle));
-    o.put(", mag = ");
-    o.put(magText_(pl.mag));
-    q = o.reserve(32);
-    std::memcpy(q, ", mirror = ", 11);
-    q = formatInt(q + 11, pl.mirror);
-    std::memcpy(q, " of cell named \"", 16);
-    o.commit(q + 16);
-    o.put(sname);
-    o.put("\"\n");
-    s.cells.push_back({KIND_SREF, static_cast<uint32_t>(s.srefs.size())});
-    s.srefs.push_back(ref);
+    echo_.sref(origin, pl.angle, pl.mag, pl.mirror, sname);
+    pushElement(s.cells, GDScell{KIND_SREF, static_cast<uint32_t>(s.srefs.size())}, opt_.plain);
+    pushElement(s.srefs, std::move(ref), opt_.plain);
   }
 
   void readAref(GDSstruct& s) {
     GDSrecord r;
     GDSaref a;
     if (nextSkippingElementFlags(r) != R_SNAME) fatal("Missing SNAME field in AREF element. Abort!\n");
-    std::string sname = GDSstring(r.data, r.size);
-    a.sname = intern(sname);
+    a.sname = intern(nameView(r));
+    const std::string& sname = lib_.name(a.sname);
     Placement pl;
     targetType_ = R_COLROW;
     readPlacement(r, pl, "AREF", "COLROW", true);
@@ -454,10 +451,10 @@ class Reader {
     if (q3.y < 0) rs = -rs;
     a.rowspace = sat(rs);
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in AREF element. Abort!\n");
-    con_.out.printf("Aref at %d,%d/ of cell named \"%s\", c/r  = %d/%d, spacing = %d/%d, mirror = %d\n", p1.x, p1.y,
+    echo_.printf("Aref at %d,%d/ of cell named \"%s\", c/r  = %d/%d, spacing = %d/%d, mirror = %d\n", p1.x, p1.y,
                  sname.c_str(), a.cols, a.rows, a.colspace, a.rowspace, pl.mirror);
-    s.cells.push_back({KIND_AREF, static_cast<uint32_t>(s.arefs.size())});
-    s.arefs.push_back(a);
+    pushElement(s.cells, GDScell{KIND_AREF, static_cast<uint32_t>(s.arefs.size())}, opt_.plain);
+    pushElement(s.arefs, std::move(a), opt_.plain);
   }
 
   void readText(GDSstruct& s) {
@@ -478,18 +475,18 @@ class Reader {
       int v = (w >> 2) & 3;
       if (v == 3) {
         tx.vjust = 1;
-        con_.err.put("Illegal vertical justification in TEXT element.\n");
+        warn().put("Illegal vertical justification in TEXT element.\n");
       } else {
         tx.vjust = v;
       }
       int h = w & 3;
       if (h == 3) {
         tx.hjust = 1;
-        con_.err.put("Illegal horizontal justification in TEXT element.\n");
+        warn().put("Illegal horizontal justification in TEXT element.\n");
       } else {
         tx.hjust = h;
       }
-      if (w & 0xffc0) con_.err.put("Undefined bits are set in PRESENTATION\n");
+      if (w & 0xffc0) warn().put("Undefined bits are set in PRESENTATION\n");
     } else if (opt_.tolerant) {
       rs_.unread();
     } else {
@@ -514,36 +511,25 @@ class Reader {
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in TEXT element. Abort!\n");
     tx.transf = GDSmakeTransf(origin, 0, pl.angle, pl.mag);
     tx.mag = pl.mag;
-    con_.out.printf("String on layer %d, datatype %d, at %d,%d = \"%s\"\n", tx.layer, tx.datatype, origin.x, origin.y,
+    echo_.printf("String on layer %d, datatype %d, at %d,%d = \"%s\"\n", tx.layer, tx.datatype, origin.x, origin.y,
                  tx.string.c_str());
-    con_.out.printf("hjust = %d, vjust = %d, mag = %e and angle = %e\n", tx.hjust, tx.vjust, pl.mag, pl.angle);
-    s.cells.push_back({KIND_TEXT, static_cast<uint32_t>(s.texts.size())});
-    s.texts.push_back(std::move(tx));
+    echo_.printf("hjust = %d, vjust = %d, mag = %e and angle = %e\n", tx.hjust, tx.vjust, pl.mag, pl.angle);
+    pushElement(s.cells, GDScell{KIND_TEXT, static_cast<uint32_t>(s.texts.size())}, opt_.plain);
+    pushElement(s.texts, std::move(tx), opt_.plain);
   }
 
-  // "%.2e" of the last value seen: placements repeat a few values.
-  struct ExpCache {
-    double v = 0;
-    bool valid = false;
-    char text[40];
-    std::string_view operator()(double x) {
-      if (!valid || std::memcmp(&x, &v, sizeof x) != 0) {
-        std::snprintf(text, sizeof text, "%.2e", x);
-        v = x;
-        valid = true;
-      }
-      return text;
-    }
-  };
-  ExpCache angleText_, magText_;
-
-  Console con_;
+  const Console& con_;
   RecordStream rs_;
   const ReadOptions& opt_;
   GDSlibrary& lib_;
+  Echo& echo_;
   int targetType_ = R_XY;
   std::unordered_map<uint64_t, int> bucketIndex_;
-  std::unordered_map<std::string, int32_t> nameIndex_;
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view v) const { return std::hash<std::string_view>{}(v); }
+  };
+  std::unordered_map<std::string, int32_t, NameHash, std::equal_to<>> nameIndex_;
 };
 
 void writeListing(Out& f, const GDSlibrary& lib, const GDSstruct& s) {
@@ -588,9 +574,14 @@ namespace {
 // Reads the library, writing the listing to `listing`; `listed()` runs once
 // every structure has been listed.
 template <class Listed>
-std::unique_ptr<GDSlibrary> readLibrary(const Console& con, int fd, Out& listing, const ReadOptions& opt, Listed listed) {
+std::unique_ptr<GDSlibrary> readLibrary(const Console& con, int fd, Out& listing, const ReadOptions& opt,
+                                        Listed listed) {
   auto lib = std::make_unique<GDSlibrary>();
-  Reader rd(con, fd, opt, *lib);
+  // The echo is formatted on a second thread, unless the plain way is
+  // asked for or a status line shares the terminal (it erases itself before
+  // each write to standard output, from the thread that writes).
+  Echo echo(con.out, !opt.plain && !(opt.progress && opt.progress->active()));
+  Reader rd(con, fd, opt, *lib, echo);
   rd.readHeader();
   rd.readLibRecords();
   std::vector<GDSstruct> structs;  // file order while reading
@@ -602,6 +593,7 @@ std::unique_ptr<GDSlibrary> readLibrary(const Console& con, int fd, Out& listing
   }
   rd.finishInput();
   listed();
+  echo.sync();  // what follows writes to the standard streams itself
   std::reverse(structs.begin(), structs.end());
   lib->structs = std::move(structs);
   lib->buildIndex();
@@ -611,13 +603,16 @@ std::unique_ptr<GDSlibrary> readLibrary(const Console& con, int fd, Out& listing
         con.err.printf("Skipped %llu %s records\n", static_cast<unsigned long long>(rd.skipped[static_cast<std::size_t>(t)]),
                      GDSrecordName(t));
   }
-  // Bind every reference to the first structure of its name.
+  // Bind every reference to the first structure of its name, looked up
+  // once per name rather than once per reference.
+  std::vector<int32_t> target(lib->names.size());
+  for (std::size_t i = 0; i < target.size(); ++i) target[i] = lib->indexOf(lib->names[i]);
   Out& o = con.out;
   for (auto& s : lib->structs) {
     for (const auto& c : s.cells) {
       if (c.kind == KIND_SREF) {
         auto& r = s.srefs[c.idx];
-        r.structptr = lib->indexOf(lib->name(r.sname));
+        r.structptr = target[static_cast<std::size_t>(r.sname)];
         if (r.structptr >= 0) {
           o.put("Fixed reference for SREF \"");
           o.put(lib->name(r.sname));
@@ -625,7 +620,7 @@ std::unique_ptr<GDSlibrary> readLibrary(const Console& con, int fd, Out& listing
         }
       } else if (c.kind == KIND_AREF) {
         auto& a = s.arefs[c.idx];
-        a.structptr = lib->indexOf(lib->name(a.sname));
+        a.structptr = target[static_cast<std::size_t>(a.sname)];
         if (a.structptr >= 0) {
           o.put("Fixed reference for AREF \"");
           o.put(lib->name(a.sname));
@@ -643,7 +638,8 @@ std::unique_ptr<GDSlibrary> GDSreadLibrary(const Console& con, int fd, Out& list
   return readLibrary(con, fd, listing, opt, [] {});
 }
 
-std::unique_ptr<GDSlibrary> GDSreadLibrary(const Console& con, int fd, const std::string& listingPath, const ReadOptions& opt) {
+std::unique_ptr<GDSlibrary> GDSreadLibrary(const Console& con, int fd, const std::string& listingPath,
+                                           const ReadOptions& opt) {
   auto listing = openOutFile(listingPath);
   if (!listing) fatal("Couldn't open %s for writing\n", listingPath.c_str());
   return readLibrary(con, fd, *listing, opt, [&] {

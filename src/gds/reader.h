@@ -14,6 +14,10 @@ class Progress;
 struct ReadOptions {
   bool tolerant = false;  // accept the valid records the strict reader rejects
   Progress* progress = nullptr;  // hears how much of the input has been read
+  // The reference way of reading, which the tests compare the fast one
+  // with: memory grown as the elements come, not sized ahead from the
+  // input's length, and the echo formatted on the reading thread.
+  bool plain = false;
 };
 
 // Reads the whole library up to ENDLIB, writing each structure's listing

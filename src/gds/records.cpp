@@ -33,8 +33,11 @@ const char* GDSrecordName(int type) { return type >= 0 && type < 60 ? kNames[typ
 // 1 MiB, each time a long input has been read through it.
 RecordStream::RecordStream(int fd, Progress* progress) : fd_(fd), progress_(progress), buf_(1 << 16) {
   struct stat st;
-  if (progress_ && progress_->active() && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-    total_ = static_cast<uint64_t>(st.st_size);
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (progress_ && progress_->active()) total_ = static_cast<uint64_t>(st.st_size);
+    off_t at = ::lseek(fd, 0, SEEK_CUR);
+    if (at >= 0 && at < st.st_size) fileLeft_ = static_cast<uint64_t>(st.st_size - at);
+  }
 }
 
 RecordStream::~RecordStream() = default;
@@ -96,7 +99,7 @@ void RecordStream::finish() {
   eof_ = true;
 }
 
-int RecordStream::read(GDSrecord& r) {
+int RecordStream::readSlow(GDSrecord& r) {
   lastLen_ = 0;
   if (!fill(2)) {
     if (end_ - pos_ == 1) readError();

@@ -36,9 +36,31 @@ class RecordStream {
   // input. A length byte alone, a record shorter than 4 bytes or a record
   // cut off inside its data is fatal ("Error in reading the GDS file.
   // Aborting\n"). The record's data stays valid until the next read.
-  int read(GDSrecord& r);
+  int read(GDSrecord& r) {
+    // The whole record is in the buffer nearly always: decoded here, in
+    // line; the rest (refilling, the end, damaged records) out of line.
+    const std::size_t avail = end_ - pos_;
+    if (avail >= 4) {
+      const uint8_t* p = buf_.data() + pos_;
+      const std::size_t len = (static_cast<std::size_t>(p[0]) << 8) | p[1];
+      if (len >= 4 && len <= avail) {
+        r.length = static_cast<uint32_t>(len);
+        r.type = p[2] <= 59 ? p[2] : 60;
+        r.data = p + 4;
+        r.size = len - 4;
+        pos_ += len;
+        lastLen_ = len;
+        return r.type;
+      }
+    }
+    return readSlow(r);
+  }
   // Puts back the record just read: the next read returns it again.
   void unread();
+  // The length of the library still to be read from where the stream
+  // started, when it is known: a regular file, not compressed (known once
+  // the first record has been read). 0 otherwise.
+  uint64_t knownLength() const { return gz_ ? 0 : fileLeft_; }
   // Bytes consumed so far.
   uint64_t offset() const { return consumed_ + pos_; }
   // Called when the reading is over: a compressed input is read to its end
@@ -47,12 +69,14 @@ class RecordStream {
   void finish();
 
  private:
+  int readSlow(GDSrecord& r);
   bool fill(std::size_t need);
   std::size_t readSome(uint8_t* dst, std::size_t n);
   void report();
   int fd_;
   Progress* progress_;
   uint64_t total_ = 0;     // input size when known (a regular file), else 0
+  uint64_t fileLeft_ = 0;  // bytes from the start offset to the end of a regular file
   uint64_t rawRead_ = 0;   // bytes taken from the descriptor
   bool sniffed_ = false;   // the first bytes have been looked at
   std::unique_ptr<GunzipStream> gz_;
