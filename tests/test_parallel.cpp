@@ -68,7 +68,7 @@ const char* kLayers =
 
 const char* kLevelHatch = "newlayer name metal gdsno 1 hidden no hatch single angle 90 endlayer\n";
 
-const std::vector<std::string> kNames = {"result.ps", "result.pov", "result.plt", "result.svg", "same.out"};
+const std::vector<std::string> kNames = {"result.ps", "result.pov", "result.plt", "result.svg", "same.out", "real.pov"};
 
 struct Case {
   const char* name;
@@ -85,6 +85,7 @@ struct Case {
 struct Outcome {
   qmtest::Outcome run;
   std::map<std::string, std::optional<std::string>> files;
+  std::map<std::string, unsigned> modes;  // permission bits, and whether a symbolic link
   std::vector<std::string> entries;  // everything in the folder afterwards
   bool operator==(const Outcome&) const = default;
 };
@@ -124,8 +125,11 @@ Outcome draw(const Case& c, unsigned threads) {
   // The folders differ between runs: messages name it the same way.
   for (std::string* text : {&o.run.out, &o.run.err})
     for (std::size_t at = 0; (at = text->find(d.path(), at)) != std::string::npos;) text->replace(at, d.path().size(), "DIR");
-  for (const std::string& n : kNames)
+  for (const std::string& n : kNames) {
     o.files[n] = d.exists(n) ? std::optional<std::string>(d.read(n)) : std::nullopt;
+    struct stat st {};
+    if (::lstat(d.file(n).c_str(), &st) == 0) o.modes[n] = (st.st_mode & 07777) | (S_ISLNK(st.st_mode) ? 0x10000u : 0u);
+  }
   o.entries = listing(d.path());
   return o;
 }
@@ -138,6 +142,21 @@ TEST(DrawingTogether, SameFilesAndBytesAsOneAfterTheOther) {
   const std::vector<Case> cases = {
       {.name = "every drawing succeeds", .gds = hierarchy(), .layers = kLayers},
       {.name = "drawings replace files already there", .gds = hierarchy(), .layers = kLayers, .prepare = oldFiles},
+      {.name = "existing drawings keep their permission bits",
+       .gds = hierarchy(), .layers = kLayers,
+       .prepare =
+           [](const TempDir& d) {
+             oldFiles(d);
+             ASSERT_EQ(::chmod(d.file("result.pov").c_str(), 0600), 0);
+             ASSERT_EQ(::chmod(d.file("result.plt").c_str(), 0640), 0);
+           }},
+      {.name = "a drawing into a symbolic link writes the file it names",
+       .gds = hierarchy(), .layers = kLayers,
+       .prepare =
+           [](const TempDir& d) {
+             d.write("real.pov", "old\n");
+             ASSERT_EQ(::symlink("real.pov", d.file("result.pov").c_str()), 0);
+           }},
       {.name = "no such top structure", .gds = hierarchy(), .layers = kLayers, .top = "NOPE"},
       {.name = "a configuration without layers gives no page", .gds = hierarchy(), .layers = "# nothing\n"},
       {.name = "a cycle stops the page; the others stay as they were",
@@ -162,6 +181,7 @@ TEST(DrawingTogether, SameFilesAndBytesAsOneAfterTheOther) {
       EXPECT_EQ(many.run.out, one.run.out) << threads;
       EXPECT_EQ(many.run.err, one.run.err) << threads;
       for (const std::string& n : kNames) EXPECT_EQ(many.files.at(n), one.files.at(n)) << n << ", " << threads;
+      EXPECT_EQ(many.modes, one.modes) << threads;
       EXPECT_EQ(many.entries, one.entries) << threads;
     }
   }

@@ -49,10 +49,10 @@ void Out::drain() {
     }
     Block& b = blocks_.back();
     std::memcpy(b.p + b.len, buf_, len_);
-    if (!segs_.empty() && segs_.back().data() + segs_.back().size() == b.p + b.len)
-      segs_.back() = std::string_view(segs_.back().data(), segs_.back().size() + len_);
+    if (!segs_.empty() && !segs_.back().stable && segs_.back().v.data() + segs_.back().v.size() == b.p + b.len)
+      segs_.back().v = std::string_view(segs_.back().v.data(), segs_.back().v.size() + len_);
     else
-      segs_.emplace_back(b.p + b.len, len_);
+      segs_.push_back(Seg{std::string_view(b.p + b.len, len_), false});
     b.len += len_;
     len_ = 0;
     return;
@@ -246,12 +246,15 @@ bool Out::close() {
 void Out::putRef(std::string_view s) {
   drain();
   total_ += s.size();
-  if (!s.empty()) segs_.push_back(s);
+  if (!s.empty()) segs_.push_back(Seg{s, true});
 }
 
 void Out::spoolTo(Out& to) {
   drain();
-  for (std::string_view s : segs_) to.write(s.data(), s.size());
+  for (const Seg& s : segs_) {
+    if (s.stable) to.putStable(s.v);
+    else to.write(s.v.data(), s.v.size());
+  }
 }
 
 const std::string& Out::str() {

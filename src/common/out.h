@@ -95,7 +95,8 @@ class Out {
   std::uint64_t bytesWritten() const { return total_ + len_ + stableBytes_; }
   // Memory streams only: everything written so far.
   const std::string& str();
-  // Spool streams only: writes everything written so far into `to`.
+  // Spool streams only: writes everything written so far into `to` (what
+  // came through putStable goes on as putStable).
   void spoolTo(Out& to);
   // Called before the buffered bytes are written to the descriptor (a
   // status line on the same terminal erases itself there). Null: none.
@@ -142,7 +143,11 @@ class Out {
     std::size_t cap;
   };
   std::vector<Block> blocks_;          // spool streams: the bytes they own
-  std::vector<std::string_view> segs_;  // and everything, in order
+  struct Seg {
+    std::string_view v;
+    bool stable;  // put with putStable: not in the blocks
+  };
+  std::vector<Seg> segs_;  // everything, in order
   bool spool_ = false;
   void (*beforeWrite_)(void*) = nullptr;
   void* beforeWriteCtx_ = nullptr;

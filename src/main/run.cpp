@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -122,6 +123,23 @@ bool CopyInto(const std::string& from, int to) {
   return ok;
 }
 
+// Whether the existing target may be replaced by the file drawn ahead
+// rather than copied into: a plain file of its own name (no other links,
+// no symbolic link), writable, with the owner, group and folder the new
+// file has and no extended attributes (access lists) that would be lost.
+// The new file then takes the target's permission bits.
+bool Replaceable(const std::string& target, const std::string& temp) {
+  struct stat t {};
+  struct stat m {};
+  if (::lstat(target.c_str(), &t) != 0 || !S_ISREG(t.st_mode) || t.st_nlink != 1) return false;
+  if (::stat(temp.c_str(), &m) != 0) return false;
+  if (t.st_uid != m.st_uid || t.st_gid != m.st_gid || t.st_dev != m.st_dev) return false;
+  if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return false;
+  if (::listxattr(target.c_str(), nullptr, 0) != 0) return false;
+  if ((t.st_mode & 07777) != (m.st_mode & 07777) && ::chmod(temp.c_str(), t.st_mode & 07777) != 0) return false;
+  return true;
+}
+
 // Puts a drawing drawn ahead in place of its target and prints what it
 // printed; then ends as it ended.
 void Commit(const Console& con, Job& job, const Drawing& d, const LayerTable& table) {
@@ -142,9 +160,10 @@ void Commit(const Console& con, Job& job, const Drawing& d, const LayerTable& ta
   bool placed = false;
   bool copyFailed = false;
   struct stat st {};
-  if (::stat(target.c_str(), &st) != 0 && errno == ENOENT &&
-      ::renameat2(AT_FDCWD, job.temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-    placed = true;
+  if (::stat(target.c_str(), &st) != 0 && errno == ENOENT) {
+    placed = ::renameat2(AT_FDCWD, job.temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0;
+  } else if (Replaceable(target, job.temp)) {
+    placed = ::rename(job.temp.c_str(), target.c_str()) == 0;
   }
   if (!placed) {
     // The target is there: it is truncated and written, as in its turn.
