@@ -16,6 +16,19 @@
 
 namespace {
 
+// The whole file, which is then removed.
+std::string slurpAndRemove(const char* path) {
+  std::string got;
+  if (FILE* f = std::fopen(path, "rb")) {
+    char buf[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) got.append(buf, n);
+    std::fclose(f);
+  }
+  std::remove(path);
+  return got;
+}
+
 std::string viaPrintf(int64_t v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%" PRId64, v);
@@ -122,16 +135,7 @@ TEST(Out, StableBytesKeepTheirPlace) {
     }
     EXPECT_TRUE(o.close());
   }
-  std::string got;
-  {
-    FILE* f = std::fopen(path, "rb");
-    ASSERT_NE(f, nullptr);
-    char buf[1 << 16];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) got.append(buf, n);
-    std::fclose(f);
-  }
-  std::remove(path);
+  const std::string got = slurpAndRemove(path);
   EXPECT_EQ(got.size(), want.size());
   EXPECT_TRUE(got == want);
 }
@@ -157,16 +161,7 @@ TEST(Out, WrittenBehindFileHoldsEveryByte) {
     }
     EXPECT_TRUE(o.close());
   }
-  std::string got;
-  {
-    FILE* f = std::fopen(path, "rb");
-    ASSERT_NE(f, nullptr);
-    char buf[1 << 16];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) got.append(buf, n);
-    std::fclose(f);
-  }
-  std::remove(path);
+  const std::string got = slurpAndRemove(path);
   EXPECT_EQ(got.size(), want.size());
   EXPECT_TRUE(got == want);
 }

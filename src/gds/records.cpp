@@ -110,14 +110,7 @@ int RecordStream::readSlow(GDSrecord& r) {
   std::size_t len = (static_cast<std::size_t>(p[0]) << 8) | p[1];
   if (len < 4) readError();
   if (!fill(len)) readError();
-  p = buf_.data() + pos_;
-  r.length = static_cast<uint32_t>(len);
-  r.type = p[2] <= 59 ? p[2] : 60;
-  r.data = p + 4;
-  r.size = len - 4;
-  pos_ += len;
-  lastLen_ = len;
-  return r.type;
+  return take(r, buf_.data() + pos_, len);
 }
 
 void RecordStream::unread() {

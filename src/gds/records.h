@@ -43,15 +43,7 @@ class RecordStream {
     if (avail >= 4) {
       const uint8_t* p = buf_.data() + pos_;
       const std::size_t len = (static_cast<std::size_t>(p[0]) << 8) | p[1];
-      if (len >= 4 && len <= avail) {
-        r.length = static_cast<uint32_t>(len);
-        r.type = p[2] <= 59 ? p[2] : 60;
-        r.data = p + 4;
-        r.size = len - 4;
-        pos_ += len;
-        lastLen_ = len;
-        return r.type;
-      }
+      if (len >= 4 && len <= avail) return take(r, p, len);
     }
     return readSlow(r);
   }
@@ -70,6 +62,16 @@ class RecordStream {
 
  private:
   int readSlow(GDSrecord& r);
+  // The record of `len` bytes at p, the read position: handed out, passed.
+  int take(GDSrecord& r, const uint8_t* p, std::size_t len) {
+    r.length = static_cast<uint32_t>(len);
+    r.type = p[2] <= 59 ? p[2] : 60;
+    r.data = p + 4;
+    r.size = len - 4;
+    pos_ += len;
+    lastLen_ = len;
+    return r.type;
+  }
   bool fill(std::size_t need);
   std::size_t readSome(uint8_t* dst, std::size_t n);
   void report();
