@@ -133,7 +133,7 @@ class ModelBuilder {
     return p;
   }
   template <class T>
-  ModelBuilder& cell(int32_t s, int32_t kind, std::vector<T>& payloads, const T& payload,
+  ModelBuilder& cell(int32_t s, int32_t kind, qm::GDSstruct::Elements<T>& payloads, const T& payload,
                      const Bucket* on = nullptr) {
     payloads.push_back(payload);
     at(s).cells.push_back(qm::GDScell{kind, static_cast<uint32_t>(payloads.size() - 1)});

@@ -131,7 +131,6 @@ TEST(PlacedWalk, BoxesAndTopReferencesFollowThePlan) {
   // A box is a boundary on its bucket only when the plan says so.
   qm::GDSboundary box;
   box.layer = 4;
-  box.box = true;
   box.npoints = 0;
   b.at(cell).boundaries.push_back(box);
   b.at(cell).cells.push_back(qm::GDScell{qm::KIND_BOX, 0});
@@ -169,7 +168,6 @@ TEST(PlacedWalk, ALayerGivesWhatTheWalkThroughEverythingGivesOnIt) {
   b.text(leaf, 1, "leaf", qm::GDSmakeTransf({10, 20}, 0, 0, 1));
   b.boundary(leaf, 5, {{0, 0}, {0, 8}, {8, 8}, {8, 0}, {0, 0}});
   b.at(leaf).cells.back().kind = qm::KIND_BOX;
-  b.at(leaf).boundaries.back().box = true;
   b.rect(only3, 3, -5, -5, 5, 5);
   b.sref(mid, leaf, shift(1000, -2000));
   b.sref(mid, leaf, qm::GDSmakeTransf({-300, 700}, 1, 90, 2));

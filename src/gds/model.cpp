@@ -1,6 +1,7 @@
 #include "gds/model.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
 
 #include "common/out.h"
@@ -23,6 +24,7 @@ GDSpoint* PointArena::alloc(std::size_t n) {
   if (n <= cap_ - used_) {
     GDSpoint* p = cur_ + used_;
     used_ += n;
+    if (pf_) ahead_.at(*pf_, cur_ + used_, cur_ + cap_);
     return p;
   }
   // A large list gets a block of its own; the current chunk stays the one
@@ -48,6 +50,52 @@ void PointArena::reserve(std::size_t n) {
   }
   cap_ = n;
   used_ = 0;
+}
+
+void* ElementStore::do_allocate(std::size_t bytes, std::size_t align) {
+  if (bytes >= kLarge) {
+    BigBlock b(bytes);
+    void* p = b.data();
+    large_.emplace(p, std::move(b));
+    return p;
+  }
+  auto misalign = reinterpret_cast<std::uintptr_t>(cur_) & (align - 1);
+  std::size_t skip = misalign ? align - misalign : 0;
+  if (cur_ == nullptr || left_ < skip + bytes) {
+    // Chunks double from a small one, so that a small library stays small;
+    // from a huge page on they come from the kernel.
+    std::size_t size = std::min(kChunk, kFirstChunk << std::min<std::size_t>(small_.size() + chunks_.size(), 16));
+    while (size < bytes + align) size *= 2;
+    if (size < (std::size_t{2} << 20)) {
+      small_.push_back(std::make_unique<std::max_align_t[]>(size / sizeof(std::max_align_t)));
+      cur_ = reinterpret_cast<char*>(small_.back().get());
+    } else {
+      chunks_.emplace_back(size);
+      cur_ = static_cast<char*>(chunks_.back().data());
+    }
+    left_ = size;
+    misalign = reinterpret_cast<std::uintptr_t>(cur_) & (align - 1);
+    skip = misalign ? align - misalign : 0;
+    if (left_ < skip + bytes) throw std::bad_alloc();  // an alignment beyond any element's
+  }
+  void* p = cur_ + skip;
+  cur_ += skip + bytes;
+  left_ -= skip + bytes;
+  if (pf_) ahead_.at(*pf_, cur_, cur_ + left_);
+  return p;
+}
+
+void ElementStore::do_deallocate(void* p, std::size_t bytes, std::size_t) {
+  if (bytes >= kLarge) {
+    if (pf_) pf_->drain();  // the block may be being filled
+    large_.erase(p);
+    return;
+  }
+  // The last piece handed out goes back; the others stay until the end.
+  if (static_cast<char*>(p) + bytes == cur_) {
+    cur_ -= bytes;
+    left_ += bytes;
+  }
 }
 
 void GDSlibrary::buildIndex() {

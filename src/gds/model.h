@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -37,13 +38,13 @@ struct GDSlayer {
 // Boundary payload. The layer and datatype are those of its bucket.
 // Points are owned by the library's point arena (or, for a temporary
 // transformed copy or an outline, by the operation that made it).
+// A BOX element (tolerant reading) is one too: drawn and measured like a
+// boundary on the bucket (layer, boxtype). Sixteen bytes: a flat library
+// holds millions.
 struct GDSboundary {
-  int32_t layer = 0;
-  int32_t datatype = 0;
+  int16_t layer = 0;
+  int16_t datatype = 0;
   int32_t npoints = 0;
-  // A BOX element (tolerant reading): drawn and measured like a boundary on
-  // the bucket (layer, boxtype), listed as a box.
-  bool box = false;
   GDSpoint* points = nullptr;
 };
 
@@ -94,15 +95,59 @@ struct GDScell {
   uint32_t idx = 0;
 };
 
+// Storage for the element vectors of a library's structures: many small
+// vectors carved from large blocks that the kernel backs with huge pages,
+// so that a library of millions of small structures costs a few page
+// faults instead of one per 4 KiB. Vectors of a megabyte and more get a
+// block of their own, given back when the vector lets it go. Small pieces
+// are never given back before the store goes: its users size them exactly.
+// Used by one thread at a time.
+class ElementStore : public std::pmr::memory_resource {
+ public:
+  ElementStore() = default;
+  ElementStore(const ElementStore&) = delete;
+  ElementStore& operator=(const ElementStore&) = delete;
+  // While a library is read, a thread that fills fresh pages ahead of the
+  // pieces handed out; null when there is none.
+  void prefaultWith(Prefaulter* pf) { pf_ = pf; }
+
+ private:
+  void* do_allocate(std::size_t bytes, std::size_t align) override;
+  void do_deallocate(void* p, std::size_t bytes, std::size_t align) override;
+  bool do_is_equal(const std::pmr::memory_resource& o) const noexcept override { return this == &o; }
+
+  static constexpr std::size_t kLarge = std::size_t{1} << 20;
+  static constexpr std::size_t kFirstChunk = std::size_t{64} << 10;
+  static constexpr std::size_t kChunk = std::size_t{32} << 20;
+  // The blocks small pieces are carved from: the first few from the heap,
+  // then from the kernel.
+  std::vector<std::unique_ptr<std::max_align_t[]>> small_;
+  std::vector<BigBlock> chunks_;
+  std::unordered_map<void*, BigBlock> large_;
+  char* cur_ = nullptr;
+  std::size_t left_ = 0;
+  Prefaulter* pf_ = nullptr;
+  FillAhead ahead_;
+};
+
 struct GDSstruct {
+  // Element vectors allocate from the library's store when the reader made
+  // them, from the heap otherwise.
+  template <class T>
+  using Elements = std::pmr::vector<T>;
+
+  GDSstruct() = default;
+  explicit GDSstruct(std::pmr::memory_resource* store)
+      : cells(store), boundaries(store), paths(store), srefs(store), arefs(store), texts(store) {}
+
   std::string strname;
   std::vector<GDSlayer> layers;  // reverse order of first appearance
-  std::vector<GDScell> cells;    // reverse file order
-  std::vector<GDSboundary> boundaries;
-  std::vector<GDSpath> paths;
-  std::vector<GDSsref> srefs;
-  std::vector<GDSaref> arefs;
-  std::vector<GDStext> texts;
+  Elements<GDScell> cells;       // reverse file order
+  Elements<GDSboundary> boundaries;
+  Elements<GDSpath> paths;
+  Elements<GDSsref> srefs;
+  Elements<GDSaref> arefs;
+  Elements<GDStext> texts;
 
   const GDSboundary& boundary(const GDScell& c) const { return boundaries[c.idx]; }
   const GDSpath& path(const GDScell& c) const { return paths[c.idx]; }
@@ -121,6 +166,9 @@ class PointArena {
   // space can be had. The block is address space only: pages the points
   // never reach cost nothing.
   void reserve(std::size_t n);
+  // While a library is read, a thread that fills fresh pages ahead of the
+  // points; null when there is none.
+  void prefaultWith(Prefaulter* pf) { pf_ = pf; }
 
  private:
   GDSpoint* block(std::size_t n);
@@ -131,9 +179,14 @@ class PointArena {
   GDSpoint* cur_ = nullptr;  // the chunk being filled
   std::size_t used_ = 0;
   std::size_t cap_ = 0;  // points in the current chunk
+  Prefaulter* pf_ = nullptr;
+  FillAhead ahead_;
 };
 
 struct GDSlibrary {
+  // Where the reader puts the structures' elements. Held by pointer: the
+  // structures keep pointing at it while the library moves.
+  std::unique_ptr<ElementStore> store;
   std::string libname;
   std::string lastmod;
   std::string lastacc;

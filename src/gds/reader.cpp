@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -44,21 +45,77 @@ std::string_view nameView(const GDSrecord& r) {
 // Inputs from this length on have their point storage sized ahead.
 constexpr uint64_t kSizeAhead = uint64_t{4} << 20;
 
-// push_back for the element vectors. A vector of many megabytes grows into
-// storage advised to use huge pages before the elements are moved in:
-// growing a large structure then costs a few page faults instead of one
-// for every 4 KiB. `plain` grows it the ordinary way.
+// The elements of one kind of the structure being read. While they are few
+// they gather in a buffer that every structure reuses, and go to the
+// structure's vector, sized exactly, when the structure ends: the store
+// then holds no grown-out copies. Past a megabyte they go straight to the
+// structure's vector, which grows as vectors do. `plain` always goes
+// straight.
 template <class T>
-void pushElement(std::vector<T>& v, T&& x, bool plain) {
-  if (!plain && v.size() == v.capacity() && v.capacity() * sizeof(T) >= (std::size_t{4} << 20)) {
-    std::vector<T> grown;
-    grown.reserve(v.capacity() * 2);
-    adviseHugePages(grown.data(), grown.capacity() * sizeof(T));
-    std::move(v.begin(), v.end(), std::back_inserter(grown));
-    v.swap(grown);
+class Staged {
+ public:
+  // `most` bounds the elements the rest of the input can hold, 0 when
+  // unknown: a structure that goes straight reserves that much address
+  // space at once, and never grows (the pages it does not fill cost
+  // nothing).
+  void start(GDSstruct::Elements<T>& dest, bool plain, uint64_t most, Prefaulter* pf) {
+    dest_ = &dest;
+    buf_.clear();
+    direct_ = plain;
+    most_ = most;
+    pf_ = pf;
   }
-  v.push_back(std::move(x));
-}
+  std::size_t size() const { return direct_ ? dest_->size() : buf_.size(); }
+  void push(T&& x) {
+    if (direct_) {
+      dest_->push_back(std::move(x));
+      if (pf_) ahead_.at(*pf_, dest_->data() + dest_->size(), dest_->data() + dest_->capacity());
+      return;
+    }
+    buf_.push_back(std::move(x));
+    if (buf_.size() * sizeof(T) >= kDirect) {
+      reserveAhead();
+      move();
+      std::vector<T>().swap(buf_);  // a structure this large may be the only one
+      direct_ = true;
+    }
+  }
+  void finish() {
+    if (!direct_) {
+      dest_->reserve(dest_->size() + buf_.size());
+      move();
+    }
+  }
+
+ private:
+  void reserveAhead() {
+    const std::size_t twice = buf_.size() * 2;
+    if (most_ > twice && most_ < dest_->max_size()) {
+      try {
+        dest_->reserve(static_cast<std::size_t>(most_));
+        return;
+      } catch (const std::bad_alloc&) {
+        // No such address space (a strict overcommit policy): grow as usual.
+      }
+    }
+    dest_->reserve(twice);
+  }
+  void move() {
+    dest_->insert(dest_->end(), std::make_move_iterator(buf_.begin()), std::make_move_iterator(buf_.end()));
+    buf_.clear();
+  }
+  static constexpr std::size_t kDirect = std::size_t{1} << 20;
+  std::vector<T> buf_;
+  GDSstruct::Elements<T>* dest_ = nullptr;
+  bool direct_ = false;
+  uint64_t most_ = 0;
+  Prefaulter* pf_ = nullptr;
+  FillAhead ahead_;
+};
+
+// Every element takes at least four records (its opening, an attribute, XY
+// and ENDEL) of at least four bytes each.
+constexpr uint64_t kLeastElementBytes = 16;
 
 struct Placement {
   int mirror = 0;
@@ -71,7 +128,14 @@ class Reader {
   Reader(const Console& con, int fd, const ReadOptions& opt, GDSlibrary& lib, Echo& echo)
       : con_(con), rs_(fd, opt.progress), opt_(opt), lib_(lib), echo_(echo) {}
 
-  void finishInput() { rs_.finish(); }
+  ~Reader() { stopAhead(); }
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+
+  void finishInput() {
+    rs_.finish();
+    stopAhead();
+  }
 
   void readHeader() {
     GDSrecord r;
@@ -80,8 +144,13 @@ class Reader {
     // a library of known length fit in one block of that length, filled
     // without ever growing.
     uint64_t len = rs_.knownLength();
-    if (!opt_.plain && len >= kSizeAhead && len / sizeof(GDSpoint) < SIZE_MAX / sizeof(GDSpoint))
+    if (!opt_.plain && len >= kSizeAhead && len / sizeof(GDSpoint) < SIZE_MAX / sizeof(GDSpoint)) {
       lib_.arena.reserve(static_cast<std::size_t>(len / sizeof(GDSpoint)));
+      // Large libraries get their fresh pages filled on another thread.
+      ahead_.emplace();
+      lib_.arena.prefaultWith(&*ahead_);
+      if (lib_.store) lib_.store->prefaultWith(&*ahead_);
+    }
   }
 
   void readLibRecords() {
@@ -142,8 +211,17 @@ class Reader {
       }
       fatal("Missing ENDLIB field. Abort!\n");
     }
-    s = GDSstruct{};
     bucketIndex_.clear();
+    boxes_.clear();
+    const uint64_t len = rs_.knownLength();
+    const uint64_t most = len > rs_.offset() ? (len - rs_.offset()) / kLeastElementBytes : 0;
+    Prefaulter* pf = ahead_ ? &*ahead_ : nullptr;
+    cells_.start(s.cells, opt_.plain, most, pf);
+    boundaries_.start(s.boundaries, opt_.plain, most, pf);
+    paths_.start(s.paths, opt_.plain, most, pf);
+    srefs_.start(s.srefs, opt_.plain, most, pf);
+    arefs_.start(s.arefs, opt_.plain, most, pf);
+    texts_.start(s.texts, opt_.plain, most, pf);
     for (;;) {
       t = rs_.read(r);
       switch (t) {
@@ -162,8 +240,8 @@ class Reader {
           return true;
         case R_BOUNDARY: readBoundary(s, false); break;
         case R_PATH: readPath(s); break;
-        case R_SREF: readSref(s); break;
-        case R_AREF: readAref(s); break;
+        case R_SREF: readSref(); break;
+        case R_AREF: readAref(); break;
         case R_TEXT: readText(s); break;
         case R_NODE:
           if (opt_.tolerant) {
@@ -186,11 +264,27 @@ class Reader {
     }
   }
 
+  // The boundaries of the structure just read that were BOX elements.
+  const std::vector<uint32_t>& boxes() const { return boxes_; }
+
   // Counts of records that tolerant reading skipped, by type.
   std::array<uint64_t, 61> skipped{};
 
  private:
+  void stopAhead() {
+    if (!ahead_) return;
+    lib_.arena.prefaultWith(nullptr);
+    if (lib_.store) lib_.store->prefaultWith(nullptr);
+    ahead_.reset();
+  }
+
   void finishStruct(GDSstruct& s) {
+    cells_.finish();
+    boundaries_.finish();
+    paths_.finish();
+    srefs_.finish();
+    arefs_.finish();
+    texts_.finish();
     std::reverse(s.cells.begin(), s.cells.end());
     std::reverse(s.layers.begin(), s.layers.end());
   }
@@ -267,9 +361,9 @@ class Reader {
     b.points = readPoints(r, b.npoints);
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in %s element. Abort!\n", kind);
     echo_.boundary(box, b.layer, b.datatype, b.points, b.npoints);
-    b.box = box;
-    pushElement(s.cells, GDScell{KIND_BOUNDARY, static_cast<uint32_t>(s.boundaries.size())}, opt_.plain);
-    pushElement(s.boundaries, std::move(b), opt_.plain);
+    if (box) boxes_.push_back(static_cast<uint32_t>(boundaries_.size()));
+    cells_.push(GDScell{KIND_BOUNDARY, static_cast<uint32_t>(boundaries_.size())});
+    boundaries_.push(std::move(b));
   }
 
   void readNode() {
@@ -347,8 +441,8 @@ class Reader {
     echo_.printf("Path on layer %d, datatype %d, of type %d with width = %d:\n", p.layer, p.datatype, p.pathtype,
                  p.width);
     echo_.points(p.points, p.npoints);
-    pushElement(s.cells, GDScell{KIND_PATH, static_cast<uint32_t>(s.paths.size())}, opt_.plain);
-    pushElement(s.paths, std::move(p), opt_.plain);
+    cells_.push(GDScell{KIND_PATH, static_cast<uint32_t>(paths_.size())});
+    paths_.push(std::move(p));
   }
 
   // The index of a reference name in lib_.names, added when new. Looked
@@ -399,7 +493,7 @@ class Reader {
     }
   }
 
-  void readSref(GDSstruct& s) {
+  void readSref() {
     GDSrecord r;
     GDSsref ref;
     if (nextSkippingElementFlags(r) != R_SNAME) fatal("Missing SNAME field in SREF element. Abort!\n");
@@ -413,11 +507,11 @@ class Reader {
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in SREF element. Abort!\n");
     ref.transf = GDSmakeTransf(origin, pl.mirror, pl.angle, pl.mag);
     echo_.sref(origin, pl.angle, pl.mag, pl.mirror, sname);
-    pushElement(s.cells, GDScell{KIND_SREF, static_cast<uint32_t>(s.srefs.size())}, opt_.plain);
-    pushElement(s.srefs, std::move(ref), opt_.plain);
+    cells_.push(GDScell{KIND_SREF, static_cast<uint32_t>(srefs_.size())});
+    srefs_.push(std::move(ref));
   }
 
-  void readAref(GDSstruct& s) {
+  void readAref() {
     GDSrecord r;
     GDSaref a;
     if (nextSkippingElementFlags(r) != R_SNAME) fatal("Missing SNAME field in AREF element. Abort!\n");
@@ -453,8 +547,8 @@ class Reader {
     if (nextSkippingProperties(r) != R_ENDEL) fatal("Missing ENDEL field in AREF element. Abort!\n");
     echo_.printf("Aref at %d,%d/ of cell named \"%s\", c/r  = %d/%d, spacing = %d/%d, mirror = %d\n", p1.x, p1.y,
                  sname.c_str(), a.cols, a.rows, a.colspace, a.rowspace, pl.mirror);
-    pushElement(s.cells, GDScell{KIND_AREF, static_cast<uint32_t>(s.arefs.size())}, opt_.plain);
-    pushElement(s.arefs, std::move(a), opt_.plain);
+    cells_.push(GDScell{KIND_AREF, static_cast<uint32_t>(arefs_.size())});
+    arefs_.push(std::move(a));
   }
 
   void readText(GDSstruct& s) {
@@ -514,8 +608,8 @@ class Reader {
     echo_.printf("String on layer %d, datatype %d, at %d,%d = \"%s\"\n", tx.layer, tx.datatype, origin.x, origin.y,
                  tx.string.c_str());
     echo_.printf("hjust = %d, vjust = %d, mag = %e and angle = %e\n", tx.hjust, tx.vjust, pl.mag, pl.angle);
-    pushElement(s.cells, GDScell{KIND_TEXT, static_cast<uint32_t>(s.texts.size())}, opt_.plain);
-    pushElement(s.texts, std::move(tx), opt_.plain);
+    cells_.push(GDScell{KIND_TEXT, static_cast<uint32_t>(texts_.size())});
+    texts_.push(std::move(tx));
   }
 
   const Console& con_;
@@ -524,6 +618,14 @@ class Reader {
   GDSlibrary& lib_;
   Echo& echo_;
   int targetType_ = R_XY;
+  std::optional<Prefaulter> ahead_;
+  std::vector<uint32_t> boxes_;
+  Staged<GDScell> cells_;
+  Staged<GDSboundary> boundaries_;
+  Staged<GDSpath> paths_;
+  Staged<GDSsref> srefs_;
+  Staged<GDSaref> arefs_;
+  Staged<GDStext> texts_;
   std::unordered_map<uint64_t, int> bucketIndex_;
   struct NameHash {
     using is_transparent = void;
@@ -532,7 +634,8 @@ class Reader {
   std::unordered_map<std::string, int32_t, NameHash, std::equal_to<>> nameIndex_;
 };
 
-void writeListing(Out& f, const GDSlibrary& lib, const GDSstruct& s) {
+// `boxes`: the boundaries of s that were BOX elements, ascending.
+void writeListing(Out& f, const GDSlibrary& lib, const GDSstruct& s, const std::vector<uint32_t>& boxes) {
   f.put("Read a struct named ");
   f.put(s.strname);
   f.put(" which contains the layers:\n");
@@ -546,7 +649,9 @@ void writeListing(Out& f, const GDSlibrary& lib, const GDSstruct& s) {
   f.put("\nand the cells:\n:");
   for (const auto& c : s.cells) {
     switch (c.kind) {
-      case KIND_BOUNDARY: f.put(s.boundary(c).box ? "BOX, " : "BOUNDARY, "); break;
+      case KIND_BOUNDARY:
+        f.put(!boxes.empty() && std::binary_search(boxes.begin(), boxes.end(), c.idx) ? "BOX, " : "BOUNDARY, ");
+        break;
       case KIND_PATH: f.put("PATH, "); break;
       case KIND_SREF:
         f.put("SREF(");
@@ -577,6 +682,8 @@ template <class Listed>
 std::unique_ptr<GDSlibrary> readLibrary(const Console& con, int fd, Out& listing, const ReadOptions& opt,
                                         Listed listed) {
   auto lib = std::make_unique<GDSlibrary>();
+  if (!opt.plain) lib->store = std::make_unique<ElementStore>();
+  std::pmr::memory_resource* store = opt.plain ? std::pmr::new_delete_resource() : lib->store.get();
   // The echo is formatted on a second thread, unless the plain way is
   // asked for or a status line shares the terminal (it erases itself before
   // each write to standard output, from the thread that writes).
@@ -586,9 +693,9 @@ std::unique_ptr<GDSlibrary> readLibrary(const Console& con, int fd, Out& listing
   rd.readLibRecords();
   std::vector<GDSstruct> structs;  // file order while reading
   for (;;) {
-    GDSstruct s;
+    GDSstruct s(store);
     if (!rd.readStruct(s)) break;
-    writeListing(listing, *lib, s);
+    writeListing(listing, *lib, s, rd.boxes());
     structs.push_back(std::move(s));
   }
   rd.finishInput();
