@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,7 +32,8 @@ struct Outcome {
 
 // Reads `bytes` as the program does, the failure message written where the
 // program writes it.
-Outcome read(const std::string& bytes, Input how, bool plain, bool tolerant = false) {
+Outcome read(const std::string& bytes, Input how, bool plain, bool tolerant = false,
+             std::unique_ptr<qm::GDSlibrary>* keep = nullptr) {
   TempDir d;
   int fd = -1;
   int writeEnd = -1;
@@ -65,6 +68,7 @@ Outcome read(const std::string& bytes, Input how, bool plain, bool tolerant = fa
       opt.tolerant = tolerant;
       auto lib = qm::GDSreadLibrary(cap.console(), fd, listing, opt);
       EXPECT_NE(lib, nullptr);
+      if (keep) *keep = std::move(lib);
     } catch (const qm::Failure& f) {
       (f.onStdout ? cap.console().out : cap.console().err).put(f.message);
       o.status = f.status;
@@ -116,7 +120,7 @@ std::string manyRefs() {
   g.lib("REFS");
   g.bgnstr("LEAF").rect(1, 0, 0, 0, 10, 10).endstr();
   g.bgnstr("TOP");
-  for (int i = 0; i < 140000; ++i) g.sref("LEAF", i, i % 1000);
+  for (int i = 0; i < 160000; ++i) g.sref("LEAF", i, i % 1000);
   for (int i = 0; i < 2000; ++i) g.rect(2, 0, i, 0, i + 5, 5);
   g.endstr().endlib();
   return g.bytes;
@@ -147,6 +151,84 @@ std::string alternating() {
     }
   g.endstr().endlib();
   return g.bytes;
+}
+
+// Many small structures, with boxes among their boundaries (tolerant
+// reading), long enough for the storage to be sized ahead: the elements of
+// each structure are gathered, then stored at their exact size.
+std::string manySmall() {
+  auto name = [](int k) {
+    char b[16];
+    std::snprintf(b, sizeof b, "S%d", k);
+    return std::string(b);
+  };
+  Gds g;
+  g.lib("SMALL");
+  for (int s = 0; s < 2500; ++s) {
+    g.bgnstr(name(s));
+    for (int i = 0; i < 40; ++i) {
+      g.sref(name((s + i) % 2500 / 2 * 2 + 1), i * 10, -s);
+      if (i % 4 == 0) g.rect(1 + i % 3, s % 2, i, s, i + 9, s + 9);
+      if (i % 13 == 0) g.rec(BOX).rec(LAYER, i2(5), 2).rec(BOXTYPE, i2(i), 2)
+                           .rec(XY, xy({{0, 0}, {0, i}, {i, i}, {i, 0}, {0, 0}}), 3).rec(ENDEL);
+      if (i % 20 == 0) g.path(2, 0, 2, 10 + i, {{0, 0}, {i, s}});
+      if (i % 39 == 0) g.text(3, 1, name(s), s, i);
+      if (i % 17 == 0) g.aref(name(s % 7), 2, 3, {{0, 0}, {200, 0}, {0, 300}});
+    }
+    g.endstr();
+  }
+  g.endlib();
+  return g.bytes;
+}
+
+// Everything the model holds, transforms to the bit.
+std::string dump(const qm::GDSlibrary& lib) {
+  std::string o;
+  char b[400];
+  auto pts = [&](const qm::GDSpoint* p, int32_t n) {
+    for (int32_t k = 0; k < n; ++k) o += std::to_string(p[k].x) + "," + std::to_string(p[k].y) + " ";
+  };
+  auto tf = [&](const qm::GDStransf& t) {
+    std::snprintf(b, sizeof b, "[%a %a %a %a %a %a]", t.a, t.b, t.tx, t.c, t.d, t.ty);
+    o += b;
+  };
+  o += lib.libname + "|" + lib.lastmod + "|" + lib.lastacc + "\n";
+  for (const auto& n : lib.names) o += "name " + n + "\n";
+  for (const auto& s : lib.structs) {
+    o += "struct " + s.strname + "\n";
+    for (const auto& l : s.layers) o += "layer " + std::to_string(l.layer) + "/" + std::to_string(l.datatype) + "\n";
+    for (const auto& c : s.cells) {
+      std::snprintf(b, sizeof b, "cell %d %u: ", c.kind, c.idx);
+      o += b;
+      if (c.kind == qm::KIND_BOUNDARY) {
+        const auto& e = s.boundary(c);
+        o += std::to_string(e.layer) + "/" + std::to_string(e.datatype) + " ";
+        pts(e.points, e.npoints);
+      } else if (c.kind == qm::KIND_PATH) {
+        const auto& e = s.path(c);
+        std::snprintf(b, sizeof b, "%d/%d t%d w%d e%d %d %d ", e.layer, e.datatype, e.pathtype, e.width,
+                      e.hasExtensions, e.bgnextn, e.endextn);
+        o += b;
+        pts(e.points, e.npoints);
+      } else if (c.kind == qm::KIND_SREF) {
+        const auto& e = s.sref(c);
+        o += std::to_string(e.structptr) + " " + std::to_string(e.sname);
+        tf(e.transf);
+      } else if (c.kind == qm::KIND_AREF) {
+        const auto& e = s.aref(c);
+        std::snprintf(b, sizeof b, "%d %d %dx%d %d/%d", e.structptr, e.sname, e.cols, e.rows, e.colspace, e.rowspace);
+        o += b;
+        tf(e.transf);
+      } else if (c.kind == qm::KIND_TEXT) {
+        const auto& e = s.text(c);
+        std::snprintf(b, sizeof b, "%d/%d %d %d %d %a ", e.layer, e.datatype, e.hjust, e.vjust, e.font, e.mag);
+        o += b + e.string;
+        tf(e.transf);
+      }
+      o += "\n";
+    }
+  }
+  return o;
 }
 
 void expectSame(const Outcome& fast, const Outcome& plain, const std::string& what) {
@@ -183,6 +265,46 @@ TEST(ReadPaths, WholeLibrariesReadAlike) {
   EXPECT_NE(o.err.find("Unknown pathtype 7. Used butt end instead\n"), std::string::npos);
   EXPECT_NE(o.out.find("Sref at 3,-7, angle = 9.00e+01, mag = 1.50e+00, mirror = 0 of cell named \"LEAF\"\n"),
             std::string::npos);
+}
+
+// The model itself, read the fast way from a file (storage sized ahead,
+// pages filled on another thread) and from a pipe (storage growing), is
+// the one the plain read builds.
+TEST(ReadPaths, ModelsReadAlike) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool tolerant;
+  };
+  const std::vector<Case> cases = {
+      {"mixed", mixed(6000), false},
+      {"many references", manyRefs(), false},
+      {"many rectangles", manyRects(), false},
+      {"many small structures", manySmall(), true},
+  };
+  for (const Case& c : cases) {
+    std::unique_ptr<qm::GDSlibrary> plain, file, pipe;
+    Outcome o = read(c.bytes, Input::File, true, c.tolerant, &plain);
+    ASSERT_EQ(o.status, 0) << c.what << o.err;
+    expectSame(read(c.bytes, Input::File, false, c.tolerant, &file), o, c.what);
+    expectSame(read(c.bytes, Input::Pipe, false, c.tolerant, &pipe), o, c.what);
+    ASSERT_TRUE(plain && file && pipe) << c.what;
+    const std::string want = dump(*plain);
+    EXPECT_GT(want.size(), c.bytes.size() / 4) << c.what;
+    EXPECT_TRUE(dump(*file) == want) << c.what << ": the model read from a file differs";
+    EXPECT_TRUE(dump(*pipe) == want) << c.what << ": the model read from a pipe differs";
+  }
+  // What the boxes look like in the listing: in place, among boundaries.
+  Outcome o = read(manySmall(), Input::File, false, true);
+  const std::size_t last = o.listing.find("Read a struct named S2499 which contains the layers:\n");
+  ASSERT_NE(last, std::string::npos);
+  const std::string cells = o.listing.substr(o.listing.find("and the cells:\n:", last));
+  EXPECT_EQ(cells.rfind("and the cells:\n:TEXT, BOX, SREF(S39), SREF(S37), SREF(S37), BOUNDARY, SREF(S35), SREF(S35), "
+                        "AREF(S0), SREF(S33), SREF(S33), BOUNDARY, SREF(S31), SREF(S31), SREF(S29), SREF(S29), "
+                        "BOUNDARY, SREF(S27), SREF(S27), BOX, SREF(S25), ", 0),
+            0u) << cells.substr(0, 300);
+  EXPECT_NE(cells.find("SREF(S1), SREF(S1), AREF(S0), TEXT, PATH, BOX, BOUNDARY, SREF(S2499), \n\n"), std::string::npos)
+      << cells;
 }
 
 // A library cut off anywhere: the same echo up to the cut, then the same
