@@ -74,6 +74,7 @@ void* ElementStore::do_allocate(std::size_t bytes, std::size_t align) {
       cur_ = static_cast<char*>(chunks_.back().data());
     }
     left_ = size;
+    chunkStart_ = cur_;
     misalign = reinterpret_cast<std::uintptr_t>(cur_) & (align - 1);
     skip = misalign ? align - misalign : 0;
     if (left_ < skip + bytes) throw std::bad_alloc();  // an alignment beyond any element's
@@ -91,8 +92,9 @@ void ElementStore::do_deallocate(void* p, std::size_t bytes, std::size_t) {
     large_.erase(p);
     return;
   }
-  // The last piece handed out goes back; the others stay until the end.
-  if (static_cast<char*>(p) + bytes == cur_) {
+  // The last piece handed out of the current chunk goes back; the others
+  // stay until the end.
+  if (static_cast<char*>(p) >= chunkStart_ && static_cast<char*>(p) + bytes == cur_) {
     cur_ -= bytes;
     left_ += bytes;
   }

@@ -124,6 +124,7 @@ class ElementStore : public std::pmr::memory_resource {
   std::vector<std::unique_ptr<std::max_align_t[]>> small_;
   std::vector<BigBlock> chunks_;
   std::unordered_map<void*, BigBlock> large_;
+  char* chunkStart_ = nullptr;
   char* cur_ = nullptr;
   std::size_t left_ = 0;
   Prefaulter* pf_ = nullptr;
