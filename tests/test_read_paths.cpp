@@ -112,9 +112,9 @@ std::string mixed(int n) {
   return g.bytes;
 }
 
-// Many references in one structure: the element vectors grow beyond the
-// size where they are given huge pages, and the input is long enough for
-// the point storage to be sized from it.
+// Many references in one structure: more than a megabyte of them, so that
+// they go straight to the structure's vector, and an input long enough for
+// the storage to be sized from it and filled ahead.
 std::string manyRefs() {
   Gds g;
   g.lib("REFS");
